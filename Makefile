@@ -1,0 +1,38 @@
+# The two everyday commands: `make run` and `make test`. Both install what is missing first.
+BUILD_DIR      ?= build
+SANITIZE_DIR   ?= build-sanitize
+BUILD_TYPE     ?= RelWithDebInfo
+PREFIX         ?= /usr/local
+JOBS           ?= $(shell nproc)
+
+.PHONY: all deps build run test test-sanitize bench install clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	@scripts/run-tavik $(BUILD_DIR)/tavik
+
+test: build
+	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# The same tests, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	@cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DTAVIK_SANITIZE=ON >/dev/null
+	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	@ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
+
+bench: build
+	@bench/run-all $(BUILD_DIR)
+
+install: build
+	@cmake --install $(BUILD_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

@@ -1,0 +1,173 @@
+#include "window/Form1.h"
+
+#include "generator/PasswordGenerator.h"
+#include "platform/SecretClipboard.h"
+#include "window/LengthSpinner.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace window {
+
+namespace {
+
+// The layout is given in twips; 15 twips make one logical pixel at 96 dpi, and Qt's high-dpi
+// scaling takes care of denser screens.
+QRect fromTwips(int left, int top, int width, int height) {
+    constexpr int TwipsPerPixel = 15;
+    return {left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel,
+            height / TwipsPerPixel};
+}
+
+template <typename Control>
+Control* place(Control* control, const char* name, const QRect& geometry) {
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(geometry);
+    return control;
+}
+
+void setColor(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
+    QPalette palette = widget->palette();
+    palette.setColor(role, color);
+    widget->setPalette(palette);
+}
+
+} // namespace
+
+Form1::Form1(platform::RandomSource& random, QWidget* parent)
+    : QWidget(parent)
+    , random_(random) {
+    createControls();
+    setFocusOrder();
+    Form_Load();
+}
+
+void Form1::createControls() {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Tavik"));
+    setFixedSize(fromTwips(0, 0, 4710, 6210).size());
+    setColor(this, QPalette::Window, QColor(0xE0, 0xE0, 0xE0));
+    setAutoFillBackground(true);
+
+    Label1 =
+        place(new QLabel(QStringLiteral("Vennal"), this), "Label1", fromTwips(240, 120, 3975, 495));
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setAutoFillBackground(true);
+    setColor(Label1, QPalette::Window, QColor(0x00, 0x80, 0x80));
+    setColor(Label1, QPalette::WindowText, palette().color(QPalette::HighlightedText));
+    QFont titleFont = Label1->font();
+    titleFont.setPointSize(12);
+    titleFont.setBold(true);
+    Label1->setFont(titleFont);
+
+    List1 = place(new QListWidget(this), "List1", fromTwips(240, 720, 3975, 1815));
+
+    // Each box is only as large as its square, so its caption is the label beside it; that text
+    // is also the box's accessible name, for screen readers.
+    const auto addOption = [this](QCheckBox*& box, const char* boxName, QLabel*& label,
+                                  const char* labelName, const QString& text, int top) {
+        box = place(new QCheckBox(this), boxName, fromTwips(240, top, 255, 255));
+        box->setChecked(true);
+        box->setAccessibleName(text);
+        label = place(new QLabel(text, this), labelName, fromTwips(720, top, 3255, 255));
+    };
+    addOption(Check1, "Check1", Label3, "Label3", QStringLiteral("allow caps A-Z"), 2640);
+    addOption(Check3, "Check3", Label9, "Label9",
+              QStringLiteral("allow special characters !@#$%^&*"), 3000);
+    addOption(Check2, "Check2", Label4, "Label4", QStringLiteral("allow numbers 0-9"), 3360);
+    addOption(Check4, "Check4", Label10, "Label10", QStringLiteral("must start with a letter"),
+              3720);
+
+    Label2 = place(new QLabel(QStringLiteral("7"), this), "Label2", fromTwips(240, 4080, 375, 375));
+    Label2->setAlignment(Qt::AlignCenter);
+    Label2->setAutoFillBackground(true);
+    setColor(Label2, QPalette::Window, Qt::white);
+
+    VScroll1 = place(new LengthSpinner(this), "VScroll1", fromTwips(720, 4080, 255, 375));
+    VScroll1->setLength(7);
+    VScroll1->setAccessibleName(QStringLiteral("length"));
+    connect(VScroll1, &LengthSpinner::lengthChanged, this, &Form1::VScroll1_Change);
+
+    Label5 = place(new QLabel(QStringLiteral("length"), this), "Label5",
+                   fromTwips(1200, 4080, 2775, 255));
+
+    // A push button does not wrap its caption, so the line break is given here; the accessible
+    // name keeps the caption on one line.
+    const QString generateCaption = QStringLiteral("Generate Password (copy to clipboard)");
+    Command1 =
+        place(new QPushButton(QStringLiteral("Generate Password\n(copy to clipboard)"), this),
+              "Command1", fromTwips(240, 4560, 1815, 495));
+    Command1->setAccessibleName(generateCaption);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+
+    Text1 = place(new QLineEdit(this), "Text1", fromTwips(2160, 4560, 1815, 495));
+    Text1->setReadOnly(true);
+    Text1->setAccessibleName(QStringLiteral("password"));
+
+    Command2 = place(new QPushButton(QStringLiteral("Save"), this), "Command2",
+                     fromTwips(240, 5160, 1815, 495));
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+
+    Command3 = place(new QPushButton(QStringLiteral("Exit"), this), "Command3",
+                     fromTwips(2160, 5160, 1815, 495));
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+
+    for (QPushButton* button : {Command1, Command2, Command3}) {
+        button->setAutoDefault(false);
+    }
+
+    Label7 = place(new QLabel(QStringLiteral("vennal 1.0"), this), "Label7",
+                   fromTwips(240, 5760, 3735, 255));
+}
+
+void Form1::setFocusOrder() {
+    // The order of the tab column; labels never take the focus.
+    QWidget* const order[] = {Check1,   Check2,   VScroll1, Command1, Text1,
+                              Command2, Command3, Check3,   Check4,   List1};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+    Check1->setFocus();
+}
+
+void Form1::Form_Load() {
+    SpecialChars = generator::standardSpecialChars();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept(); // closing is never refused
+}
+
+void Form1::Form_Unload() {}
+
+void Form1::VScroll1_Change() {
+    Label2->setText(QString::number(VScroll1->length()));
+}
+
+void Form1::Command1_Click() {
+    const auto readRules = [this] {
+        generator::Rules rules;
+        rules.length = static_cast<std::int16_t>(VScroll1->length());
+        rules.allowCaps = Check1->isChecked();
+        rules.allowDigits = Check2->isChecked();
+        rules.allowSpecialChars = Check3->isChecked();
+        rules.mustStartWithLetter = Check4->isChecked();
+        return rules;
+    };
+    CurrentPassword = generator::generatePassword(random_, SpecialChars, readRules);
+    Text1->setText(QString::fromLatin1(CurrentPassword));
+    platform::copySecretToClipboard(Text1->text());
+}
+
+void Form1::Command2_Click() {}
+
+void Form1::Command3_Click() {
+    close();
+}
+
+} // namespace window

@@ -1,0 +1,93 @@
+# Helpers for the end-to-end tests: a private X server, the built program on it, real clicks at
+# the places of the controls, and the real clipboard. Source it; call e2e_setup first.
+set -euo pipefail
+
+e2e_fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+e2e_cleanup() {
+    local pid
+    for pid in $(jobs -p); do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$E2E_DIR"
+}
+
+# Starts Xvfb on a free display number and points DISPLAY and the history location at it.
+e2e_setup() {
+    E2E_DIR=$(mktemp -d)
+    trap e2e_cleanup EXIT
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$E2E_DIR/display" 2>/dev/null &
+    local i
+    for ((i = 0; i < 100; i++)); do
+        [[ -s "$E2E_DIR/display" ]] && break
+        sleep 0.05
+    done
+    [[ -s "$E2E_DIR/display" ]] || e2e_fail "Xvfb did not start"
+    export DISPLAY=":$(cat "$E2E_DIR/display")"
+    export XDG_DATA_HOME="$E2E_DIR/data"
+    export XDG_RUNTIME_DIR="$E2E_DIR/runtime"
+    mkdir -p "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    unset WAYLAND_DISPLAY
+    export QT_QPA_PLATFORM=xcb
+}
+
+# Starts the program and waits until its window is mapped; sets TAVIK_PID and TAVIK_WINDOW.
+e2e_start_tavik() {
+    "$TAVIK" &
+    TAVIK_PID=$!
+    TAVIK_WINDOW=$(timeout 10 xdotool search --sync --onlyvisible --name '^Tavik$' | head -n 1) ||
+        e2e_fail "the window did not appear"
+}
+
+# Waits until the program has ended; fails if it does not within five seconds.
+e2e_wait_for_exit() {
+    local i
+    for ((i = 0; i < 100; i++)); do
+        kill -0 "$TAVIK_PID" 2>/dev/null || { wait "$TAVIK_PID" || true; return 0; }
+        sleep 0.05
+    done
+    e2e_fail "the program did not end"
+}
+
+# Clicks the middle of a control given by its rectangle in logical pixels: left top width height.
+e2e_click() {
+    local x=$(($1 + $3 / 2)) y=$(($2 + $4 / 2))
+    xdotool mousemove --window "$TAVIK_WINDOW" "$x" "$y" click 1
+}
+
+# Clicks at a point of the window, in logical pixels.
+e2e_click_at() {
+    xdotool mousemove --window "$TAVIK_WINDOW" "$1" "$2" click 1
+}
+
+e2e_clipboard() {
+    xclip -selection clipboard -o 2>/dev/null || true
+}
+
+# Waits until the clipboard holds something other than $1 and prints it.
+e2e_clipboard_change() {
+    local before=$1 now i
+    for ((i = 0; i < 100; i++)); do
+        now=$(e2e_clipboard)
+        if [[ -n "$now" && "$now" != "$before" ]]; then
+            printf '%s' "$now"
+            return 0
+        fi
+        sleep 0.05
+    done
+    e2e_fail "the clipboard did not change from '$before'"
+}
+
+# The controls, in logical pixels (left top width height).
+GENERATE_BUTTON="16 304 121 33"
+SAVE_BUTTON="16 344 121 33"
+EXIT_BUTTON="144 344 121 33"
+CHECK_CAPS="16 176 17 17"
+CHECK_SPECIALS="16 200 17 17"
+CHECK_DIGITS="16 224 17 17"
+CHECK_START_LETTER="16 248 17 17"
+SPINNER_UP="56 275"
+SPINNER_DOWN="56 294"

@@ -1,0 +1,253 @@
+#include "platform/SecretClipboard.h"
+#include "platform/SystemRandomSource.h"
+#include "window/Appearance.h"
+#include "window/Form1.h"
+#include "window/LengthSpinner.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStyleOptionButton>
+#include <QTest>
+
+#include <memory>
+
+using window::LengthSpinner;
+
+class Form1Test : public QObject {
+    Q_OBJECT
+private:
+    platform::SystemRandomSource random_;
+    std::unique_ptr<window::Form1> form_;
+
+    template <typename T = QWidget> T* control(const char* name) {
+        T* widget = form_->findChild<T*>(QLatin1String(name));
+        if (!widget) {
+            qFatal("no control %s", name);
+        }
+        return widget;
+    }
+
+    QString generate() {
+        QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+        return control<QLineEdit>("Text1")->text();
+    }
+
+private slots:
+    void initTestCase() { window::applyAppearance(); }
+
+    void init() {
+        form_ = std::make_unique<window::Form1>(random_);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    }
+
+    void cleanup() { form_.reset(); }
+
+    void startState() {
+        QCOMPARE(form_->windowTitle(), QStringLiteral("Tavik"));
+        QCOMPARE(form_->size(), QSize(314, 414));
+        QCOMPARE(form_->minimumSize(), form_->maximumSize()); // not resizable
+        QCOMPARE(form_->palette().color(QPalette::Window), QColor(0xE0, 0xE0, 0xE0));
+
+        const std::pair<const char*, const char*> texts[] = {
+            {"Label1", "Vennal"},
+            {"Label3", "allow caps A-Z"},
+            {"Label9", "allow special characters !@#$%^&*"},
+            {"Label4", "allow numbers 0-9"},
+            {"Label10", "must start with a letter"},
+            {"Label2", "7"},
+            {"Label5", "length"},
+            {"Label7", "vennal 1.0"},
+        };
+        for (const auto& [name, text] : texts) {
+            QCOMPARE(control<QLabel>(name)->text(), QString::fromUtf8(text));
+            QCOMPARE(control<QLabel>(name)->textFormat() == Qt::RichText, false);
+        }
+        QCOMPARE(control<QPushButton>("Command1")->accessibleName(),
+                 QStringLiteral("Generate Password (copy to clipboard)"));
+        QCOMPARE(control<QPushButton>("Command1")->text().count(QLatin1Char('\n')), 1);
+        QCOMPARE(control<QPushButton>("Command2")->text(), QStringLiteral("Save"));
+        QCOMPARE(control<QPushButton>("Command3")->text(), QStringLiteral("Exit"));
+        for (const char* name : {"Command1", "Command2", "Command3"}) {
+            QVERIFY(!control<QPushButton>(name)->isDefault());
+            QVERIFY(!control<QPushButton>(name)->autoDefault());
+        }
+
+        const std::pair<const char*, const char*> boxes[] = {
+            {"Check1", "allow caps A-Z"},
+            {"Check2", "allow numbers 0-9"},
+            {"Check3", "allow special characters !@#$%^&*"},
+            {"Check4", "must start with a letter"},
+        };
+        for (const auto& [name, label] : boxes) {
+            QVERIFY(control<QCheckBox>(name)->isChecked());
+            QVERIFY(control<QCheckBox>(name)->text().isEmpty());
+            QCOMPARE(control<QCheckBox>(name)->accessibleName(), QString::fromUtf8(label));
+        }
+
+        QCOMPARE(control<LengthSpinner>("VScroll1")->length(), 7);
+        QVERIFY(control<QLineEdit>("Text1")->text().isEmpty());
+        QVERIFY(control<QLineEdit>("Text1")->isReadOnly());
+        QCOMPARE(control<QListWidget>("List1")->count(), 0);
+    }
+
+    void colorsAndFonts() {
+        auto* title = control<QLabel>("Label1");
+        QCOMPARE(title->palette().color(QPalette::Window), QColor(0x00, 0x80, 0x80));
+        QCOMPARE(title->palette().color(QPalette::WindowText),
+                 QGuiApplication::palette().color(QPalette::HighlightedText));
+        QVERIFY(title->autoFillBackground());
+        QCOMPARE(title->font().pointSize(), 12);
+        QCOMPARE(title->font().weight(), QFont::Bold);
+        QCOMPARE(title->alignment(), Qt::AlignCenter);
+
+        auto* lengthLabel = control<QLabel>("Label2");
+        QCOMPARE(lengthLabel->palette().color(QPalette::Window), QColor(Qt::white));
+        QVERIFY(lengthLabel->autoFillBackground());
+        QCOMPARE(lengthLabel->alignment(), Qt::AlignCenter);
+    }
+
+    void geometry_data() {
+        QTest::addColumn<QRect>("twips");
+        const auto row = [](const char* name, int l, int t, int w, int h) {
+            QTest::newRow(name) << QRect(l, t, w, h);
+        };
+        row("Label1", 240, 120, 3975, 495);
+        row("List1", 240, 720, 3975, 1815);
+        row("Check1", 240, 2640, 255, 255);
+        row("Label3", 720, 2640, 3255, 255);
+        row("Check3", 240, 3000, 255, 255);
+        row("Label9", 720, 3000, 3255, 255);
+        row("Check2", 240, 3360, 255, 255);
+        row("Label4", 720, 3360, 3255, 255);
+        row("Check4", 240, 3720, 255, 255);
+        row("Label10", 720, 3720, 3255, 255);
+        row("Label2", 240, 4080, 375, 375);
+        row("VScroll1", 720, 4080, 255, 375);
+        row("Label5", 1200, 4080, 2775, 255);
+        row("Command1", 240, 4560, 1815, 495);
+        row("Text1", 2160, 4560, 1815, 495);
+        row("Command2", 240, 5160, 1815, 495);
+        row("Command3", 2160, 5160, 1815, 495);
+        row("Label7", 240, 5760, 3735, 255);
+    }
+
+    void geometry() {
+        QFETCH(QRect, twips);
+        const QRect pixels(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15);
+        QCOMPARE(control(QTest::currentDataTag())->geometry(), pixels);
+    }
+
+    void everyCaptionFitsItsBox() {
+        for (QLabel* label : form_->findChildren<QLabel*>()) {
+            const QFontMetrics metrics(label->font());
+            QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->width(),
+                     qPrintable(label->objectName()));
+            QVERIFY2(metrics.height() <= label->height(), qPrintable(label->objectName()));
+        }
+        for (QPushButton* button : form_->findChildren<QPushButton*>()) {
+            // The text must fit the area inside the button's frame that the style draws it in.
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = button->text();
+            const QRect contents =
+                button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+            const QRect text = button->fontMetrics().boundingRect(
+                contents, Qt::AlignCenter | Qt::TextShowMnemonic, button->text());
+            QVERIFY2(contents.contains(text), qPrintable(QStringLiteral("%1: text %2x%3 in %4x%5")
+                                                             .arg(button->objectName())
+                                                             .arg(text.width())
+                                                             .arg(text.height())
+                                                             .arg(contents.width())
+                                                             .arg(contents.height())));
+        }
+    }
+
+    void focusFollowsTheTabOrder() {
+        QApplication::setActiveWindow(form_.get());
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        control("Check1")->setFocus();
+        const char* expected[] = {"Check1",   "Check2", "VScroll1", "Command1", "Text1", "Command2",
+                                  "Command3", "Check3", "Check4",   "List1",    "Check1"};
+        for (const char* name : expected) {
+            QCOMPARE(QApplication::focusWidget()->objectName(), QLatin1String(name));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+    }
+
+    void spinnerStopsAtItsEndsAndTheLabelFollows() {
+        auto* spinner = control<LengthSpinner>("VScroll1");
+        auto* label = control<QLabel>("Label2");
+        spinner->setFocus();
+        QTest::keyClick(spinner, Qt::Key_Up);
+        QCOMPARE(spinner->length(), 8);
+        QCOMPARE(label->text(), QStringLiteral("8"));
+        for (int i = 0; i < 10; ++i) {
+            QTest::keyClick(spinner, Qt::Key_Up);
+        }
+        QCOMPARE(spinner->length(), 12);
+        QCOMPARE(label->text(), QStringLiteral("12"));
+        for (int i = 0; i < 10; ++i) {
+            QTest::keyClick(spinner, Qt::Key_Down);
+        }
+        QCOMPARE(spinner->length(), 5);
+        QCOMPARE(label->text(), QStringLiteral("5"));
+    }
+
+    void spinnerUpperArrowRaisesTheLength() {
+        auto* spinner = control<LengthSpinner>("VScroll1");
+        QTest::mouseClick(spinner, Qt::LeftButton, {}, QPoint(spinner->width() / 2, 2));
+        QCOMPARE(spinner->length(), 8);
+        QTest::mouseClick(spinner, Qt::LeftButton, {},
+                          QPoint(spinner->width() / 2, spinner->height() - 3));
+        QTest::mouseClick(spinner, Qt::LeftButton, {},
+                          QPoint(spinner->width() / 2, spinner->height() - 3));
+        QCOMPARE(spinner->length(), 6);
+        QCOMPARE(control<QLabel>("Label2")->text(), QStringLiteral("6"));
+    }
+
+    void generateFillsTheBoxAndTheClipboardWithTheSameSecret() {
+        const QString password = generate();
+        QVERIFY2(QRegularExpression(QStringLiteral("^[a-zA-Z][a-zA-Z0-9!#$%&@*^]{6}$"))
+                     .match(password)
+                     .hasMatch(),
+                 qPrintable(password));
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        QVERIFY(data);
+        QCOMPARE(data->text(), password);
+        QCOMPARE(data->data(platform::PasswordManagerHintType), QByteArray("secret"));
+
+        // A second press replaces the password; it follows the length shown.
+        control<LengthSpinner>("VScroll1")->setLength(12);
+        const QString second = generate();
+        QCOMPARE(second.size(), 12);
+        QCOMPARE(QGuiApplication::clipboard()->text(), second);
+    }
+
+    void withEveryBoxClearedOnlyLowerCaseLettersCome() {
+        for (const char* name : {"Check1", "Check2", "Check3", "Check4"}) {
+            QTest::mouseClick(control<QCheckBox>(name), Qt::LeftButton);
+            QVERIFY(!control<QCheckBox>(name)->isChecked());
+        }
+        for (int i = 0; i < 50; ++i) {
+            const QString password = generate();
+            QVERIFY2(QRegularExpression(QStringLiteral("^[a-z]{7}$")).match(password).hasMatch(),
+                     qPrintable(password));
+        }
+    }
+
+    void exitClosesTheWindow() {
+        QTest::mouseClick(control<QPushButton>("Command3"), Qt::LeftButton);
+        QVERIFY(!form_->isVisible());
+    }
+};
+
+QTEST_MAIN(Form1Test)
+#include "tst_form1.moc"
