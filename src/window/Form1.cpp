@@ -4,11 +4,15 @@
 #include "platform/SecretClipboard.h"
 #include "window/LengthSpinner.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 
 namespace window {
@@ -38,9 +42,10 @@ void setColor(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
 
 } // namespace
 
-Form1::Form1(platform::RandomSource& random, QWidget* parent)
+Form1::Form1(platform::RandomSource& random, platform::HistoryStore& historyStore, QWidget* parent)
     : QWidget(parent)
-    , random_(random) {
+    , random_(random)
+    , historyFile_(historyStore) {
     createControls();
     setFocusOrder();
     Form_Load();
@@ -136,6 +141,18 @@ void Form1::setFocusOrder() {
 
 void Form1::Form_Load() {
     SpecialChars = generator::standardSpecialChars();
+    History.clear();
+    const history::HistoryFile::Loaded loaded = historyFile_.read();
+    if (!loaded.problem.empty()) {
+        reportHistoryProblem("The password history was not loaded from", loaded.problem);
+    }
+    History.load(loaded.entries);
+    RefreshHistoryList();
+}
+
+void Form1::closeUnattended() {
+    closingUnattended_ = true;
+    close();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -143,7 +160,32 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept(); // closing is never refused
 }
 
-void Form1::Form_Unload() {}
+void Form1::Form_Unload() {
+    const std::string problem = historyFile_.write(History.savedThisRun());
+    if (!problem.empty()) {
+        reportHistoryProblem("The password history was not saved to", problem);
+    }
+}
+
+void Form1::reportHistoryProblem(const std::string& what, const std::string& problem) {
+    const std::string message = what + " " + historyFile_.location() + ": " + problem + ".";
+    std::fprintf(stderr, "tavik: %s\n", message.c_str());
+    // At start the window is not shown yet, and a program being stopped has nobody to ask: only
+    // a person closing the window is shown a message.
+    if (isVisible() && !closingUnattended_) {
+        QMessageBox::warning(this, windowTitle(), QString::fromStdString(message));
+    }
+}
+
+void Form1::RefreshHistoryList() {
+    // Only a password's first characters fit the list; a hand-edited file may hold huge values.
+    constexpr std::size_t LongestShown = 200;
+    List1->clear();
+    for (const std::string& entry : History.newest(3)) {
+        const std::size_t shown = std::min(entry.size(), LongestShown);
+        List1->addItem(QString::fromUtf8(entry.data(), qsizetype(shown)));
+    }
+}
 
 void Form1::VScroll1_Change() {
     Label2->setText(QString::number(VScroll1->length()));
@@ -164,7 +206,11 @@ void Form1::Command1_Click() {
     platform::copySecretToClipboard(Text1->text());
 }
 
-void Form1::Command2_Click() {}
+void Form1::Command2_Click() {
+    if (History.save(CurrentPassword)) {
+        RefreshHistoryList();
+    }
+}
 
 void Form1::Command3_Click() {
     close();

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "generator/SpecialChars.h"
+#include "history/HistoryFile.h"
+#include "history/HistoryTable.h"
+#include "platform/HistoryStore.h"
 #include "platform/RandomSource.h"
 
 #include <QWidget>
@@ -22,7 +25,12 @@ class LengthSpinner;
 class Form1 : public QWidget {
     Q_OBJECT
 public:
-    explicit Form1(platform::RandomSource& random, QWidget* parent = nullptr);
+    Form1(platform::RandomSource& random, platform::HistoryStore& historyStore,
+          QWidget* parent = nullptr);
+
+    // Closes the window when nobody is watching it (the program was asked to stop): the history
+    // is written as on any close, and a failure is reported on standard error only.
+    void closeUnattended();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -30,6 +38,9 @@ protected:
 private:
     void createControls();
     void setFocusOrder();
+
+    void RefreshHistoryList();
+    void reportHistoryProblem(const std::string& what, const std::string& problem);
 
     void Form_Load();
     void Form_Unload();
@@ -39,10 +50,13 @@ private:
     void Command3_Click();
 
     platform::RandomSource& random_;
+    history::HistoryFile historyFile_;
+    bool closingUnattended_ = false;
 
     // Form-level state.
     std::string CurrentPassword;
     generator::SpecialCharTable SpecialChars{};
+    history::HistoryTable History;
 
     // Controls, named after their kind and number.
     QLabel* Label1 = nullptr;

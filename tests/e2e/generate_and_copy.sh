@@ -6,15 +6,7 @@ source "$(dirname "$0")/lib.sh"
 e2e_setup
 e2e_start_tavik
 
-# shellcheck disable=SC2086
-generate() {
-    local before
-    before=$(e2e_clipboard)
-    e2e_click $GENERATE_BUTTON
-    e2e_clipboard_change "$before"
-}
-
-password=$(generate)
+password=$(e2e_generate)
 [[ "$password" =~ ^[a-zA-Z][a-zA-Z0-9!#$%\&@*^]{6}$ ]] || e2e_fail "default password '$password'"
 targets=$(xclip -selection clipboard -t TARGETS -o)
 grep -qx 'x-kde-passwordManagerHint' <<<"$targets" || e2e_fail "no secret hint among: $targets"
@@ -23,10 +15,10 @@ hint=$(xclip -selection clipboard -t x-kde-passwordManagerHint -o)
 
 # Three clicks on the upper arrow: 10 characters. Ten on the lower one: it stops at 5.
 for _ in 1 2 3; do e2e_click_at $SPINNER_UP; done
-password=$(generate)
+password=$(e2e_generate)
 [[ ${#password} -eq 10 ]] || e2e_fail "after three clicks up: '$password'"
 for _ in $(seq 10); do e2e_click_at $SPINNER_DOWN; done
-password=$(generate)
+password=$(e2e_generate)
 [[ ${#password} -eq 5 ]] || e2e_fail "after ten clicks down: '$password'"
 
 # With every box cleared, only lower-case letters.
@@ -34,10 +26,9 @@ for box in "$CHECK_CAPS" "$CHECK_SPECIALS" "$CHECK_DIGITS" "$CHECK_START_LETTER"
     e2e_click $box
 done
 for _ in $(seq 10); do
-    password=$(generate)
+    password=$(e2e_generate)
     [[ "$password" =~ ^[a-z]{5}$ ]] || e2e_fail "with every box cleared: '$password'"
 done
 
-e2e_click $EXIT_BUTTON
-e2e_wait_for_exit
+e2e_exit
 echo "PASS: generate and copy"

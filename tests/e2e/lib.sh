@@ -1,6 +1,7 @@
 # Helpers for the end-to-end tests: a private X server, the built program on it, real clicks at
 # the places of the controls, and the real clipboard. Source it; call e2e_setup first.
 set -euo pipefail
+[[ -n "${E2E_TRACE:-}" ]] && set -x
 
 e2e_fail() {
     echo "FAIL: $*" >&2
@@ -34,19 +35,28 @@ e2e_setup() {
     export QT_QPA_PLATFORM=xcb
 }
 
-# Starts the program and waits until its window is mapped; sets TAVIK_PID and TAVIK_WINDOW.
+# Starts the program and waits until its window is mapped; sets TAVIK_PID and TAVIK_WINDOW,
+# which the other helpers act on.
 e2e_start_tavik() {
-    "$TAVIK" &
+    "$TAVIK" 2>>"$E2E_DIR/stderr" &
     TAVIK_PID=$!
-    TAVIK_WINDOW=$(timeout 10 xdotool search --sync --onlyvisible --name '^Tavik$' | head -n 1) ||
-        e2e_fail "the window did not appear"
+    TAVIK_WINDOW=$(timeout 10 xdotool search --sync --all --onlyvisible --pid "$TAVIK_PID" \
+        --name '^Tavik$' | head -n 1) || e2e_fail "the window did not appear"
 }
 
-# Waits until the program has ended; fails if it does not within five seconds.
+# Waits until the program has ended, and fails unless it ended within five seconds, with
+# exit status 0 and nothing reported on standard error.
 e2e_wait_for_exit() {
-    local i
+    local i status=0
     for ((i = 0; i < 100; i++)); do
-        kill -0 "$TAVIK_PID" 2>/dev/null || { wait "$TAVIK_PID" || true; return 0; }
+        if ! kill -0 "$TAVIK_PID" 2>/dev/null; then
+            wait "$TAVIK_PID" || status=$?
+            [[ $status -eq 0 ]] || e2e_fail "the program ended with status $status"
+            if grep -q '^tavik:' "$E2E_DIR/stderr" 2>/dev/null; then
+                e2e_fail "the program reported: $(cat "$E2E_DIR/stderr")"
+            fi
+            return 0
+        fi
         sleep 0.05
     done
     e2e_fail "the program did not end"
@@ -79,6 +89,43 @@ e2e_clipboard_change() {
         sleep 0.05
     done
     e2e_fail "the clipboard did not change from '$before'"
+}
+
+# Clicks Generate and prints the password it put on the clipboard.
+# shellcheck disable=SC2086
+e2e_generate() {
+    local before
+    before=$(e2e_clipboard)
+    e2e_click $GENERATE_BUTTON
+    e2e_clipboard_change "$before"
+}
+
+# shellcheck disable=SC2086
+e2e_save() { e2e_click $SAVE_BUTTON; }
+
+# shellcheck disable=SC2086
+e2e_exit() {
+    e2e_click $EXIT_BUTTON
+    e2e_wait_for_exit
+}
+
+e2e_history_file() { printf '%s/tavik/passwords.txt' "$XDG_DATA_HOME"; }
+
+# Prints the history file with CR and LF made visible, for comparisons.
+e2e_history() { od -An -c "$(e2e_history_file)" | tr -s ' \n' ' '; }
+
+# Prints the bytes of a history holding the given passwords, in the same visible form.
+e2e_expected_history() {
+    local password file
+    file=$(mktemp -p "$E2E_DIR")
+    for password in "$@"; do printf '"%s"\r\n' "$password"; done >"$file"
+    od -An -c "$file" | tr -s ' \n' ' '
+}
+
+# Waits until the history file holds exactly the given passwords.
+e2e_expect_history() {
+    [[ "$(e2e_history)" == "$(e2e_expected_history "$@")" ]] ||
+        e2e_fail "history file: $(e2e_history); expected: $(e2e_expected_history "$@")"
 }
 
 # The controls, in logical pixels (left top width height).

@@ -1,5 +1,6 @@
 #include "platform/SecretClipboard.h"
 #include "platform/SystemRandomSource.h"
+#include "support/MemoryHistoryStore.h"
 #include "window/Appearance.h"
 #include "window/Form1.h"
 #include "window/LengthSpinner.h"
@@ -10,11 +11,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStyleOptionButton>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -24,7 +27,23 @@ class Form1Test : public QObject {
     Q_OBJECT
 private:
     platform::SystemRandomSource random_;
+    MemoryHistoryStore store_;
     std::unique_ptr<window::Form1> form_;
+
+    void openForm() {
+        form_ = std::make_unique<window::Form1>(random_, store_);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    }
+
+    QStringList listItems() {
+        QStringList items;
+        auto* list = control<QListWidget>("List1");
+        for (int row = 0; row < list->count(); ++row) {
+            items << list->item(row)->text();
+        }
+        return items;
+    }
 
     template <typename T = QWidget> T* control(const char* name) {
         T* widget = form_->findChild<T*>(QLatin1String(name));
@@ -39,13 +58,27 @@ private:
         return control<QLineEdit>("Text1")->text();
     }
 
+    // Closes the next message box that opens and keeps its text. The timer is stopped when the
+    // returned object goes, so it never fires after the test.
+    std::unique_ptr<QTimer> answerMessageBox(QString& shownText) {
+        auto timer = std::make_unique<QTimer>();
+        timer->setSingleShot(true);
+        connect(timer.get(), &QTimer::timeout, this, [&shownText] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shownText = box->text();
+                box->accept();
+            }
+        });
+        timer->start(0);
+        return timer;
+    }
+
 private slots:
     void initTestCase() { window::applyAppearance(); }
 
     void init() {
-        form_ = std::make_unique<window::Form1>(random_);
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        store_ = MemoryHistoryStore();
+        openForm();
     }
 
     void cleanup() { form_.reset(); }
@@ -243,9 +276,63 @@ private slots:
         }
     }
 
-    void exitClosesTheWindow() {
+    void exitClosesTheWindowAndWritesTheHistory() {
         QTest::mouseClick(control<QPushButton>("Command3"), Qt::LeftButton);
         QVERIFY(!form_->isVisible());
+        QCOMPARE(store_.updates, 1);
+    }
+
+    void saveBeforeAnyGenerateChangesNothing() {
+        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+        QCOMPARE(control<QListWidget>("List1")->count(), 0);
+        form_->close();
+        QCOMPARE(store_.bytes(), std::string());
+    }
+
+    void savedPasswordsShowNewestFirstAndSurviveARestart() {
+        const QString first = generate();
+        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+        QCOMPARE(listItems(), QStringList{first});
+
+        // Save stores the generated password, whatever the box shows meanwhile.
+        const QString second = generate();
+        control<QLineEdit>("Text1")->setText(QStringLiteral("typed over"));
+        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+        QCOMPARE(listItems(), (QStringList{second, second, first}));
+
+        const QString third = generate();
+        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+        QCOMPARE(listItems(), (QStringList{third, second, second}));
+
+        QTest::mouseClick(control<QPushButton>("Command3"), Qt::LeftButton);
+        QCOMPARE(
+            QString::fromStdString(store_.bytes()),
+            QStringLiteral("\"%1\"\r\n\"%2\"\r\n\"%2\"\r\n\"%3\"\r\n").arg(first, second, third));
+        openForm();
+        QCOMPARE(listItems(), (QStringList{third, second, second}));
+    }
+
+    void aFailedWriteIsShownToAPersonClosingTheWindow() {
+        store_.failWith = "No space left on device";
+        QString shown;
+        const auto answerer = answerMessageBox(shown);
+        QTest::mouseClick(control<QPushButton>("Command3"), Qt::LeftButton);
+        QVERIFY2(shown.contains(QLatin1String("No space left on device")), qPrintable(shown));
+        QVERIFY(shown.contains(QLatin1String("memory"))); // names the file
+        QVERIFY(!form_->isVisible());                     // and closes all the same
+    }
+
+    void aStopRequestWritesTheHistoryWithoutAsking() {
+        generate();
+        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+        store_.failWith = "No space left on device";
+        QString shown;
+        const auto answerer = answerMessageBox(shown);
+        form_->closeUnattended();
+        QVERIFY2(shown.isEmpty(), qPrintable(shown));
+        QVERIFY(!form_->isVisible());
+        QCOMPARE(store_.updates, 1);
     }
 };
 

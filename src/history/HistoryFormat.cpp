@@ -1,0 +1,76 @@
+#include "history/HistoryFormat.h"
+
+#include "history/HistoryTable.h"
+
+#include <deque>
+
+namespace history {
+
+namespace {
+
+bool isLineEnd(char c) {
+    return c == '\r' || c == '\n';
+}
+bool isSeparator(char c) {
+    return c == ',' || isLineEnd(c);
+}
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+} // namespace
+
+std::string formatHistory(const std::vector<std::string>& entries) {
+    std::string bytes;
+    for (const std::string& entry : entries) {
+        bytes += '"';
+        bytes += entry;
+        bytes += "\"\r\n";
+    }
+    return bytes;
+}
+
+std::vector<std::string> parseHistory(std::string_view bytes) {
+    std::deque<std::string> newest;
+    std::size_t pos = 0;
+    const std::size_t end = bytes.size();
+    while (pos < end) {
+        while (pos < end && isBlank(bytes[pos])) {
+            ++pos;
+        }
+        std::string_view value;
+        if (pos < end && bytes[pos] == '"') {
+            const std::size_t start = ++pos;
+            while (pos < end && bytes[pos] != '"' && !isLineEnd(bytes[pos])) {
+                ++pos;
+            }
+            value = bytes.substr(start, pos - start);
+        } else {
+            const std::size_t start = pos;
+            while (pos < end && !isSeparator(bytes[pos]) && bytes[pos] != '"') {
+                ++pos;
+            }
+            value = bytes.substr(start, pos - start);
+            while (!value.empty() && isBlank(value.back())) {
+                value.remove_suffix(1);
+            }
+        }
+        // Whatever stands between the value and the next separator is not part of it.
+        while (pos < end && !isSeparator(bytes[pos])) {
+            ++pos;
+        }
+        // One separator ends the value; CR LF counts as one line end.
+        if (pos < end) {
+            pos += bytes.compare(pos, 2, "\r\n") == 0 ? 2 : 1;
+        }
+        if (!value.empty()) {
+            newest.emplace_back(value);
+            if (newest.size() > std::size_t(HistoryTable::Capacity)) {
+                newest.pop_front();
+            }
+        }
+    }
+    return {newest.begin(), newest.end()};
+}
+
+} // namespace history

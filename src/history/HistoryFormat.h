@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace history {
+
+// The history file: one record per entry, oldest first, each the entry in double quotes
+// followed by CR LF; nothing else. An empty history is an empty file.
+std::string formatHistory(const std::vector<std::string>& entries);
+
+// Reads any bytes as a history, oldest first, keeping only the newest 101 values; it never
+// fails and takes time and memory in proportion to the input.
+// - Values are separated by commas and line ends (CR LF, LF or CR).
+// - Blanks (spaces and tabs) before a value are skipped.
+// - A value that starts with a double quote is the bytes up to the closing quote, or to the end
+//   of the line when there is none; what follows up to the next separator is ignored.
+// - Any other value runs to the next separator, with trailing blanks removed. A double quote
+//   ends it too, as the file has no way to write a quote inside an entry.
+// - An empty value is not an entry.
+// So every entry read here is written back by formatHistory as a record that reads back the same.
+std::vector<std::string> parseHistory(std::string_view bytes);
+
+} // namespace history

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The history file's contents as found on disk.
+struct StoredHistory {
+    enum class State {
+        Present,   // read whole into `bytes`
+        Missing,   // no file yet: an empty history
+        Unreadable // exists but could not be read: `problem` says why
+    };
+    State state = State::Missing;
+    std::string bytes;
+    std::string problem;
+};
+
+// Where the history file is kept. The file is only ever replaced whole, atomically, so a reader
+// sees either the old contents or the new, never a mixture.
+class HistoryStore {
+public:
+    virtual ~HistoryStore() = default;
+
+    // A name for the file that a person recognises, for messages.
+    virtual std::string location() const = 0;
+
+    virtual StoredHistory read() = 0;
+
+    // Under an exclusive lock that every copy of the program takes for this: reads the file as
+    // it is now, passes it to `rewrite`, and replaces the file with what `rewrite` returns
+    // (nothing is written when it returns no value). Returns an empty string on success, or
+    // what went wrong; on failure the previous file is left whole.
+    using Rewrite = std::function<std::optional<std::string>(const StoredHistory& now)>;
+    virtual std::string update(const Rewrite& rewrite) = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,137 @@
+#include "history/HistoryFile.h"
+#include "history/HistoryFormat.h"
+#include "history/HistoryTable.h"
+#include "support/MemoryHistoryStore.h"
+
+#include <QTest>
+
+using history::HistoryFile;
+using history::HistoryTable;
+using Entries = std::vector<std::string>;
+using State = platform::StoredHistory::State;
+
+namespace {
+
+Entries numbered(const std::string& prefix, int count) {
+    Entries entries;
+    for (int i = 1; i <= count; ++i) {
+        entries.push_back(prefix + std::to_string(i));
+    }
+    return entries;
+}
+
+// One run of the program against `store`: load, save `saves`, close. Returns the close's result.
+std::string run(MemoryHistoryStore& store, const Entries& saves) {
+    HistoryFile file(store);
+    HistoryTable table;
+    table.load(file.read().entries);
+    for (const std::string& password : saves) {
+        table.save(password);
+    }
+    return file.write(table.savedThisRun());
+}
+
+} // namespace
+
+class HistoryFileTest : public QObject {
+    Q_OBJECT
+private slots:
+    void aFirstRunCreatesTheFile() {
+        MemoryHistoryStore store;
+        HistoryFile file(store);
+        const HistoryFile::Loaded loaded = file.read();
+        QVERIFY(loaded.entries.empty());
+        QVERIFY(loaded.problem.empty());
+        QCOMPARE(file.write({"abc1234"}), std::string());
+        QCOMPARE(store.bytes(), std::string("\"abc1234\"\r\n"));
+    }
+
+    void closingWithoutSavingLeavesTheFileByteIdentical() {
+        MemoryHistoryStore store;
+        const std::string original = history::formatHistory({"a!#$%&@*", "B^0", "caf\xc3\xa9"});
+        store.holdBytes(original);
+        QCOMPARE(run(store, {}), std::string());
+        QCOMPARE(store.bytes(), original);
+
+        store.holdBytes("");
+        QCOMPARE(run(store, {}), std::string());
+        QCOMPARE(store.bytes(), std::string());
+    }
+
+    void aFullFileLoadsWholeAndTheNextSaveDropsTheOldest() {
+        MemoryHistoryStore store;
+        const Entries full = numbered("p", 101);
+        store.holdBytes(history::formatHistory(full));
+        HistoryFile file(store);
+        QCOMPARE(file.read().entries, full);
+
+        QCOMPARE(run(store, {"new"}), std::string());
+        Entries expected(full.begin() + 1, full.end());
+        expected.push_back("new");
+        QCOMPARE(history::parseHistory(store.bytes()), expected);
+    }
+
+    void twoCopiesOpenAtOnceKeepBothCopiesSaves() {
+        MemoryHistoryStore store;
+        store.holdBytes(history::formatHistory({"old"}));
+        HistoryFile first(store);
+        HistoryFile second(store);
+        HistoryTable firstTable;
+        HistoryTable secondTable;
+        firstTable.load(first.read().entries);
+        secondTable.load(second.read().entries);
+
+        firstTable.save("one");
+        secondTable.save("two");
+        secondTable.save("three");
+        QCOMPARE(second.write(secondTable.savedThisRun()), std::string());
+        QCOMPARE(first.write(firstTable.savedThisRun()), std::string());
+        QCOMPARE(history::parseHistory(store.bytes()), (Entries{"old", "two", "three", "one"}));
+    }
+
+    void theMergeKeepsTheNewest101() {
+        MemoryHistoryStore store;
+        store.holdBytes(history::formatHistory(numbered("disk", 101)));
+        QCOMPARE(run(store, numbered("run", 30)), std::string());
+        const Entries written = history::parseHistory(store.bytes());
+        QCOMPARE(written.size(), std::size_t(101));
+        QCOMPARE(written.front(), std::string("disk31"));
+        QCOMPARE(written.back(), std::string("run30"));
+    }
+
+    void anUnreadableFileIsNeverReplaced() {
+        MemoryHistoryStore store;
+        store.stored.state = State::Unreadable;
+        store.stored.problem = "Permission denied";
+        HistoryFile file(store);
+        const HistoryFile::Loaded loaded = file.read();
+        QVERIFY(loaded.entries.empty());
+        QVERIFY(loaded.problem.find("Permission denied") != std::string::npos);
+
+        // Even once it could be read again, this run does not overwrite what it never saw.
+        store.holdBytes("\"kept\"\r\n");
+        QVERIFY(!file.write({"new"}).empty());
+        QCOMPARE(store.updates, 0);
+        QCOMPARE(store.bytes(), std::string("\"kept\"\r\n"));
+    }
+
+    void aFileThatBecameUnreadableIsNotReplaced() {
+        MemoryHistoryStore store;
+        HistoryFile file(store);
+        file.read();
+        store.stored.state = State::Unreadable;
+        store.stored.problem = "Input/output error";
+        const std::string problem = file.write({"new"});
+        QVERIFY(problem.find("Input/output error") != std::string::npos);
+        QCOMPARE(store.stored.state, State::Unreadable);
+    }
+
+    void aFailedWriteIsReported() {
+        MemoryHistoryStore store;
+        store.failWith = "No space left on device";
+        QCOMPARE(run(store, {"x"}), std::string("No space left on device"));
+    }
+};
+
+QTEST_APPLESS_MAIN(HistoryFileTest)
+#include "tst_history_file.moc"

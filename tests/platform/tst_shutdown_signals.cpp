@@ -1,0 +1,23 @@
+#include "platform/ShutdownSignals.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <csignal>
+
+class ShutdownSignalsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void eachStopSignalBecomesOneRequestOnTheEventLoop() {
+        for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+            platform::ShutdownSignals shutdown;
+            QSignalSpy requested(&shutdown, &platform::ShutdownSignals::shutdownRequested);
+            std::raise(number);
+            QCOMPARE(requested.count(), 0); // not from inside the handler
+            QTRY_COMPARE(requested.count(), 1);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(ShutdownSignalsTest)
+#include "tst_shutdown_signals.moc"
