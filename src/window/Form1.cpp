@@ -9,9 +9,11 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -70,6 +72,7 @@ void Form1::createControls() {
     Label1->setFont(titleFont);
 
     List1 = place(new QListWidget(this), "List1", fromTwips(240, 720, 3975, 1815));
+    List1->installEventFilter(this);
 
     // Each box is only as large as its square, so its caption is the label beside it; that text
     // is also the box's accessible name, for screen readers.
@@ -112,6 +115,9 @@ void Form1::createControls() {
     Text1 = place(new QLineEdit(this), "Text1", fromTwips(2160, 4560, 1815, 495));
     Text1->setReadOnly(true);
     Text1->setAccessibleName(QStringLiteral("password"));
+    Text1->installEventFilter(this);
+    Text1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Text1, &QLineEdit::customContextMenuRequested, this, &Form1::showPasswordBoxMenu);
 
     Command2 = place(new QPushButton(QStringLiteral("Save"), this), "Command2",
                      fromTwips(240, 5160, 1815, 495));
@@ -185,6 +191,46 @@ void Form1::RefreshHistoryList() {
         const std::size_t shown = std::min(entry.size(), LongestShown);
         List1->addItem(QString::fromUtf8(entry.data(), qsizetype(shown)));
     }
+}
+
+// Copying by hand, from the password box or the list, goes through the same secret clipboard as
+// Generate: the widgets' own copy would put the password there without the hint, and clipboard
+// managers would keep it in their history.
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    const bool copyKey = event->type() == QEvent::KeyPress &&
+                         static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy);
+    if (copyKey && watched == Text1) {
+        copyFromPasswordBox();
+        return true;
+    }
+    if (copyKey && watched == List1) {
+        copyFromList();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::copyFromPasswordBox() {
+    if (Text1->hasSelectedText()) {
+        platform::copySecretToClipboard(Text1->selectedText());
+    }
+}
+
+void Form1::copyFromList() {
+    // The whole entry, not the possibly shortened text that the list shows.
+    const int row = List1->currentRow();
+    const std::vector<std::string> shown = History.newest(3);
+    if (row >= 0 && row < int(shown.size())) {
+        platform::copySecretToClipboard(QString::fromUtf8(shown[row]));
+    }
+}
+
+void Form1::showPasswordBoxMenu(const QPoint& position) {
+    QMenu menu;
+    QAction* copy = menu.addAction(tr("&Copy"), this, &Form1::copyFromPasswordBox);
+    copy->setEnabled(Text1->hasSelectedText());
+    menu.addAction(tr("Select All"), Text1, &QLineEdit::selectAll);
+    menu.exec(Text1->mapToGlobal(position));
 }
 
 void Form1::VScroll1_Change() {

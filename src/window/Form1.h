@@ -34,12 +34,16 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls();
     void setFocusOrder();
 
     void RefreshHistoryList();
+    void copyFromPasswordBox();
+    void copyFromList();
+    void showPasswordBoxMenu(const QPoint& position);
     void reportHistoryProblem(const std::string& what, const std::string& problem);
 
     void Form_Load();

@@ -313,6 +313,29 @@ private slots:
         QCOMPARE(listItems(), (QStringList{third, second, second}));
     }
 
+    void copyingByHandKeepsTheSecretHint() {
+        const QString password = generate();
+        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+        QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+
+        auto* list = control<QListWidget>("List1");
+        list->setFocus();
+        list->setCurrentRow(0);
+        QTest::keySequence(list, QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->text(), password);
+        QCOMPARE(QGuiApplication::clipboard()->mimeData()->data(platform::PasswordManagerHintType),
+                 QByteArray("secret"));
+
+        QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+        auto* box = control<QLineEdit>("Text1");
+        box->setFocus();
+        box->setSelection(1, 3);
+        QTest::keySequence(box, QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->text(), password.mid(1, 3));
+        QCOMPARE(QGuiApplication::clipboard()->mimeData()->data(platform::PasswordManagerHintType),
+                 QByteArray("secret"));
+    }
+
     void aFailedWriteIsShownToAPersonClosingTheWindow() {
         store_.failWith = "No space left on device";
         QString shown;
