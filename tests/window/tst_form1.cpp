@@ -232,6 +232,12 @@ private slots:
         }
         QCOMPARE(spinner->length(), 5);
         QCOMPARE(label->text(), QStringLiteral("5"));
+        QTest::keyClick(spinner, Qt::Key_PageUp);
+        QCOMPARE(spinner->length(), 6);
+        QTest::keyClick(spinner, Qt::Key_Home);
+        QCOMPARE(spinner->length(), 12);
+        QTest::keyClick(spinner, Qt::Key_End);
+        QCOMPARE(label->text(), QStringLiteral("5"));
     }
 
     void spinnerUpperArrowRaisesTheLength() {
