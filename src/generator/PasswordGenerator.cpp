@@ -2,6 +2,18 @@
 
 namespace generator {
 
+SpecialCharTable standardSpecialChars() {
+    return {'!', '#', '$', '%', '&', '@', '*', '^'};
+}
+
+bool IsSpecialChar(const SpecialCharTable& specialChars, std::int16_t code) {
+    bool found = false;
+    for (const std::int16_t special : specialChars) {
+        found |= special == code;
+    }
+    return found;
+}
+
 namespace {
 
 bool isLowerCase(std::int16_t c) {

@@ -1,13 +1,22 @@
 #pragma once
 
-#include "generator/SpecialChars.h"
 #include "platform/RandomSource.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 
 namespace generator {
+
+// The eight special characters a password may contain when they are allowed.
+using SpecialCharTable = std::array<std::int16_t, 8>;
+
+// The table in its fixed slot order: ! # $ % & @ * ^
+SpecialCharTable standardSpecialChars();
+
+// True when `code` is one of the table's eight characters.
+bool IsSpecialChar(const SpecialCharTable& specialChars, std::int16_t code);
 
 // The user's rules as the window shows them at one moment.
 struct Rules {

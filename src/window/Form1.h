@@ -1,6 +1,6 @@
 #pragma once
 
-#include "generator/SpecialChars.h"
+#include "generator/PasswordGenerator.h"
 #include "history/HistoryFile.h"
 #include "history/HistoryTable.h"
 #include "platform/HistoryStore.h"

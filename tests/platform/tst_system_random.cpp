@@ -63,17 +63,6 @@ private slots:
         }
         QVERIFY(chiSquareOf(counts) > chiSquareLimit());
     }
-
-    void twoSourcesDoNotRepeatEachOther() {
-        // Nothing is seeded from the clock: two sources made at the same instant differ.
-        platform::SystemRandomSource first;
-        platform::SystemRandomSource second;
-        int same = 0;
-        for (int i = 0; i < 64; ++i) {
-            same += first.nextCode() == second.nextCode();
-        }
-        QVERIFY(same < 32);
-    }
 };
 
 QTEST_APPLESS_MAIN(SystemRandomSourceTest)
