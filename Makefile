@@ -4,19 +4,24 @@ SANITIZE_DIR   ?= build-sanitize
 BUILD_TYPE     ?= RelWithDebInfo
 PREFIX         ?= /usr/local
 JOBS           ?= $(shell nproc)
+MAKEFLAGS      += --no-print-directory
 
-.PHONY: all deps build run test test-sanitize bench install clean
+.PHONY: all deps configure build run test test-sanitize bench install clean
 
 all: build
 
 deps:
 	@scripts/install-deps
 
-build: deps
+configure: deps
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+
+build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
+# Builds only the program, so the first start does not wait for the tests.
+run: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target tavik
 	@scripts/run-tavik $(BUILD_DIR)/tavik
 
 test: build
