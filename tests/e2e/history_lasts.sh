@@ -15,8 +15,11 @@ e2e_expect_history "$first"
 [[ $(stat -c %a "$(e2e_history_file)") == 600 ]] || e2e_fail "file mode $(stat -c %a "$(e2e_history_file)")"
 [[ $(stat -c %a "$(dirname "$(e2e_history_file)")") == 700 ]] || e2e_fail "folder mode"
 
-# Start and close without saving: the same bytes.
+# Start again: the list shows the password (copied from its first row with Ctrl+C); closing
+# without saving leaves the same bytes.
 e2e_start_tavik
+xdotool mousemove --window "$TAVIK_WINDOW" 60 56 click 1 key ctrl+c
+[[ "$(e2e_clipboard_change "")" == "$first" ]] || e2e_fail "the list's first row is not '$first'"
 e2e_exit
 e2e_expect_history "$first"
 
