@@ -18,7 +18,8 @@ e2e_expect_history "$first"
 # Start again: the list shows the password (copied from its first row with Ctrl+C); closing
 # without saving leaves the same bytes.
 e2e_start_tavik
-xdotool mousemove --window "$TAVIK_WINDOW" 60 56 click 1 key ctrl+c
+e2e_click_at 60 56
+xdotool key ctrl+c
 [[ "$(e2e_clipboard_change "")" == "$first" ]] || e2e_fail "the list's first row is not '$first'"
 e2e_exit
 e2e_expect_history "$first"

@@ -63,10 +63,7 @@ e2e_wait_for_exit() {
 }
 
 # Clicks the middle of a control given by its rectangle in logical pixels: left top width height.
-e2e_click() {
-    local x=$(($1 + $3 / 2)) y=$(($2 + $4 / 2))
-    xdotool mousemove --window "$TAVIK_WINDOW" "$x" "$y" click 1
-}
+e2e_click() { e2e_click_at $(($1 + $3 / 2)) $(($2 + $4 / 2)); }
 
 # Clicks at a point of the window, in logical pixels.
 e2e_click_at() {
@@ -111,18 +108,18 @@ e2e_exit() {
 
 e2e_history_file() { printf '%s/tavik/passwords.txt' "$XDG_DATA_HOME"; }
 
-# Prints the history file with CR and LF made visible, for comparisons.
-e2e_history() { od -An -c "$(e2e_history_file)" | tr -s ' \n' ' '; }
+# Prints standard input with CR and LF made visible, for comparisons and messages.
+e2e_visible() { od -An -c | tr -s ' \n' ' '; }
 
-# Prints the bytes of a history holding the given passwords, in the same visible form.
+e2e_history() { e2e_visible <"$(e2e_history_file)"; }
+
+# The bytes of a history holding the given passwords, made visible.
 e2e_expected_history() {
-    local password file
-    file=$(mktemp -p "$E2E_DIR")
-    for password in "$@"; do printf '"%s"\r\n' "$password"; done >"$file"
-    od -An -c "$file" | tr -s ' \n' ' '
+    local password
+    for password in "$@"; do printf '"%s"\r\n' "$password"; done | e2e_visible
 }
 
-# Waits until the history file holds exactly the given passwords.
+# Fails unless the history file holds exactly the given passwords.
 e2e_expect_history() {
     [[ "$(e2e_history)" == "$(e2e_expected_history "$@")" ]] ||
         e2e_fail "history file: $(e2e_history); expected: $(e2e_expected_history "$@")"
