@@ -1,5 +1,6 @@
-// How long the history file takes at start (read and parse a full file) and at close (merge,
-// write, flush to disk and rename). The files live under the current folder, so that the flush
+// How long the history file takes at start (read and parse a full file), at each Save (the
+// save written through: lock, merge, write, flush to disk and rename) and at close (the same
+// rewrite with nothing pending). The files live under the current folder, so that the flush
 // reaches a real disk rather than a RAM-backed /tmp.
 #include "history/HistoryFile.h"
 #include "history/HistoryFormat.h"
@@ -28,7 +29,9 @@ struct BenchFolder {
     BenchFolder() {
         history::HistoryFile file(store);
         file.read();
-        file.write(fullHistory());
+        for (const std::string& entry : fullHistory()) {
+            file.save(entry);
+        }
     }
 };
 
@@ -43,21 +46,27 @@ void loadFullHistory(benchmark::State& state) {
 }
 BENCHMARK(loadFullHistory)->Unit(benchmark::kMicrosecond);
 
-void closeWithFullHistory(benchmark::State& state) {
+// Runs `step` on a HistoryFile loaded from a full history, once per iteration.
+template <typename Step> void timeFullHistory(benchmark::State& state, Step step) {
     BenchFolder folder;
     history::HistoryFile file(folder.store);
-    history::HistoryTable table;
-    table.load(file.read().entries);
-    for (const std::string& entry : fullHistory()) {
-        table.save(entry); // 101 saves in this run: the whole table is merged and written
-    }
+    file.read();
     for (auto _ : state) {
-        const std::string problem = file.write(table.savedThisRun());
+        const std::string problem = step(file);
         if (!problem.empty()) {
             state.SkipWithError(problem.c_str());
             break;
         }
     }
+}
+
+void saveWithFullHistory(benchmark::State& state) {
+    timeFullHistory(state, [](history::HistoryFile& file) { return file.save("Pw999999999!"); });
+}
+BENCHMARK(saveWithFullHistory)->Unit(benchmark::kMillisecond);
+
+void closeWithFullHistory(benchmark::State& state) {
+    timeFullHistory(state, [](history::HistoryFile& file) { return file.write(); });
 }
 BENCHMARK(closeWithFullHistory)->Unit(benchmark::kMillisecond);
 

@@ -21,5 +21,6 @@ int main(int argc, char* argv[]) {
     QObject::connect(&shutdownSignals, &platform::ShutdownSignals::shutdownRequested, &form,
                      &window::Form1::closeUnattended);
     form.show();
-    return app.exec();
+    const int status = QApplication::exec();
+    return form.historyKept() ? status : 1;
 }

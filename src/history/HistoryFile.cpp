@@ -22,7 +22,15 @@ HistoryFile::Loaded HistoryFile::read() {
     return loaded;
 }
 
-std::string HistoryFile::write(const std::vector<std::string>& savedThisRun) {
+std::string HistoryFile::save(const std::string& entry) {
+    pending_.push_back(entry);
+    if (pending_.size() > std::size_t(HistoryTable::Capacity)) {
+        pending_.pop_front();
+    }
+    return write();
+}
+
+std::string HistoryFile::write() {
     if (!mayReplace_) {
         return "it could not be read at start, so it was left as it is";
     }
@@ -35,12 +43,18 @@ std::string HistoryFile::write(const std::vector<std::string>& savedThisRun) {
             }
             HistoryTable merged;
             merged.load(parseHistory(now.bytes));
-            for (const std::string& entry : savedThisRun) {
+            for (const std::string& entry : pending_) {
                 merged.save(entry);
             }
             return formatHistory(merged.entries());
         });
-    return storeProblem.empty() ? problem : storeProblem;
+    if (!storeProblem.empty()) {
+        return storeProblem;
+    }
+    if (problem.empty()) {
+        pending_.clear();
+    }
+    return problem;
 }
 
 } // namespace history

@@ -7,7 +7,6 @@ namespace history {
 void HistoryTable::clear() {
     std::fill(History.begin(), History.end(), std::string());
     HistoryCount = 0;
-    savedThisRun_ = 0;
 }
 
 void HistoryTable::load(const std::vector<std::string>& entries) {
@@ -29,7 +28,6 @@ bool HistoryTable::save(const std::string& password) {
         --HistoryCount;
     }
     History[HistoryCount++] = password;
-    savedThisRun_ = std::min<std::int16_t>(savedThisRun_ + 1, Capacity);
     return true;
 }
 
@@ -43,10 +41,6 @@ std::vector<std::string> HistoryTable::newest(int howMany) const {
         entries.push_back(History[slot - 1]);
     }
     return entries;
-}
-
-std::vector<std::string> HistoryTable::savedThisRun() const {
-    return {History.begin() + (HistoryCount - savedThisRun_), History.begin() + HistoryCount};
 }
 
 } // namespace history

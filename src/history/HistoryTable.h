@@ -17,7 +17,7 @@ public:
     void clear();
 
     // Replaces the entries with `entries` (oldest first), as read from the history file. Only
-    // the newest Capacity are kept. Loaded entries do not count as saved in this run.
+    // the newest Capacity are kept.
     void load(const std::vector<std::string>& entries);
 
     // Adds `password` as the newest entry, dropping the oldest when the table is full. An empty
@@ -35,14 +35,9 @@ public:
     // Up to `howMany` entries, newest first.
     std::vector<std::string> newest(int howMany) const;
 
-    // The entries saved since the table was loaded, oldest first. Saves only ever add at the
-    // newest end, so these are the newest entries, at most Capacity of them.
-    std::vector<std::string> savedThisRun() const;
-
 private:
     std::array<std::string, Capacity> History;
     std::int16_t HistoryCount = 0;
-    std::int16_t savedThisRun_ = 0;
 };
 
 } // namespace history

@@ -59,7 +59,6 @@ void ShutdownSignals::onSignalByte() {
     char bytes[16];
     while (::read(sockets_[1], bytes, sizeof bytes) > 0) {
     }
-    setHandler(SIG_DFL);
     emit shutdownRequested();
 }
 

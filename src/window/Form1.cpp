@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 namespace window {
 
@@ -50,6 +51,7 @@ Form1::Form1(platform::RandomSource& random, platform::HistoryStore& historyStor
     , historyFile_(historyStore) {
     createControls();
     setFocusOrder();
+    platform::keepSelectionSecret();
     Form_Load();
 }
 
@@ -150,37 +152,78 @@ void Form1::Form_Load() {
     History.clear();
     const history::HistoryFile::Loaded loaded = historyFile_.read();
     if (!loaded.problem.empty()) {
+        // The window is not shown yet: the person is told as soon as it is, not only at the
+        // first Save that cannot be written.
         reportHistoryProblem("The password history was not loaded from", loaded.problem);
+        unreadableAtStart_ = "The password history was not loaded from " + historyFile_.location() +
+                             ": " + loaded.problem + ". Passwords you save now are not kept.";
     }
     History.load(loaded.entries);
     RefreshHistoryList();
 }
 
+void Form1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!unreadableAtStart_.empty()) {
+        // Once the window is on screen, so that the message stands in front of it.
+        QTimer::singleShot(0, this, [this, message = unreadableAtStart_] { tellPerson(message); });
+        unreadableAtStart_.clear();
+    }
+}
+
 void Form1::closeUnattended() {
     closingUnattended_ = true;
-    close();
+    // A box waiting for a person would hold up the stop (a logout, say): close it. The window
+    // then closes from the event loop, once the code that opened the box has finished.
+    if (messageBox_) {
+        messageBox_->reject();
+    }
+    if (!unloaded_) {
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    Form_Unload();
+    if (!unloaded_) {
+        unloaded_ = true;
+        Form_Unload();
+    }
     event->accept(); // closing is never refused
 }
 
 void Form1::Form_Unload() {
-    const std::string problem = historyFile_.write(History.savedThisRun());
+    // Every save is normally on disk already; this also leaves the file in the program's own
+    // format, and retries saves whose write failed.
+    const std::string problem = historyFile_.write();
+    historyKept_ = problem.empty();
     if (!problem.empty()) {
+        lastToldProblem_.clear(); // the last chance: always tell
         reportHistoryProblem("The password history was not saved to", problem);
     }
 }
 
 void Form1::reportHistoryProblem(const std::string& what, const std::string& problem) {
-    const std::string message = what + " " + historyFile_.location() + ": " + problem + ".";
-    std::fprintf(stderr, "tavik: %s\n", message.c_str());
-    // At start the window is not shown yet, and a program being stopped has nobody to ask: only
-    // a person closing the window is shown a message.
-    if (isVisible() && !closingUnattended_) {
-        QMessageBox::warning(this, windowTitle(), QString::fromStdString(message));
+    std::string message = what + " " + historyFile_.location() + ": " + problem + ".";
+    if (historyFile_.pending() > 0) {
+        message += " Unsaved passwords: " + std::to_string(historyFile_.pending()) + ".";
     }
+    std::fprintf(stderr, "tavik: %s\n", message.c_str());
+    // At start the window is not shown yet (showEvent tells the person), and a program being
+    // stopped has nobody to ask. A write that keeps failing for the same reason is told once.
+    if (isVisible() && !closingUnattended_ && problem != lastToldProblem_) {
+        lastToldProblem_ = problem;
+        tellPerson(message);
+    }
+}
+
+void Form1::tellPerson(const std::string& message) {
+    if (closingUnattended_ || messageBox_) {
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, windowTitle(), QString::fromStdString(message),
+                    QMessageBox::Ok, this);
+    messageBox_ = &box;
+    box.exec();
 }
 
 void Form1::RefreshHistoryList() {
@@ -253,8 +296,17 @@ void Form1::Command1_Click() {
 }
 
 void Form1::Command2_Click() {
-    if (History.save(CurrentPassword)) {
-        RefreshHistoryList();
+    if (!History.save(CurrentPassword)) {
+        return;
+    }
+    RefreshHistoryList();
+    // Written at once, so that a save survives a logout that takes the display away, a crash
+    // or a kill; a write that fails is retried at the next Save and at close.
+    const std::string problem = historyFile_.save(CurrentPassword);
+    if (problem.empty()) {
+        lastToldProblem_.clear();
+    } else {
+        reportHistoryProblem("The password just saved was not written to", problem);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "platform/HistoryStore.h"
 #include "platform/RandomSource.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <string>
@@ -14,6 +15,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMessageBox;
 class QPushButton;
 
 namespace window {
@@ -28,12 +30,18 @@ public:
     Form1(platform::RandomSource& random, platform::HistoryStore& historyStore,
           QWidget* parent = nullptr);
 
-    // Closes the window when nobody is watching it (the program was asked to stop): the history
-    // is written as on any close, and a failure is reported on standard error only.
+    // Closes the window when nobody is watching it (the program was asked to stop): a message
+    // box still open is closed, the history is written as on any close, and a failure is
+    // reported on standard error only. Asking again while the window closes changes nothing.
     void closeUnattended();
+
+    // False when the last write of the history failed, or it was left alone because it could
+    // not be read: the program then ends with a failure status.
+    bool historyKept() const { return historyKept_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -45,6 +53,7 @@ private:
     void copyFromList();
     void showPasswordBoxMenu(const QPoint& position);
     void reportHistoryProblem(const std::string& what, const std::string& problem);
+    void tellPerson(const std::string& message);
 
     void Form_Load();
     void Form_Unload();
@@ -56,6 +65,11 @@ private:
     platform::RandomSource& random_;
     history::HistoryFile historyFile_;
     bool closingUnattended_ = false;
+    bool unloaded_ = false;
+    bool historyKept_ = true;
+    std::string unreadableAtStart_; // told to the person once the window shows
+    std::string lastToldProblem_;   // a write that keeps failing the same way is told once
+    QPointer<QMessageBox> messageBox_;
 
     // Form-level state.
     std::string CurrentPassword;

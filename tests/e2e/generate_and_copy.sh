@@ -13,6 +13,16 @@ grep -qx 'x-kde-passwordManagerHint' <<<"$targets" || e2e_fail "no secret hint a
 hint=$(xclip -selection clipboard -t x-kde-passwordManagerHint -o)
 [[ "$hint" == secret ]] || e2e_fail "hint is '$hint'"
 
+# Selecting the password in the box (a triple click selects all of it) sets PRIMARY, for
+# middle-click paste: it carries the mark too.
+# shellcheck disable=SC2086
+set -- $PASSWORD_BOX
+xdotool mousemove --window "$TAVIK_WINDOW" $(($1 + $3 / 2)) $(($2 + $4 / 2)) click --repeat 3 --delay 80 1
+for _ in $(seq 50); do [[ "$(e2e_clipboard primary)" == "$password" ]] && break; sleep 0.05; done
+[[ "$(e2e_clipboard primary)" == "$password" ]] || e2e_fail "PRIMARY holds '$(e2e_clipboard primary)'"
+targets=$(xclip -selection primary -t TARGETS -o)
+grep -qx 'x-kde-passwordManagerHint' <<<"$targets" || e2e_fail "PRIMARY has no secret hint: $targets"
+
 # Three clicks on the upper arrow: 10 characters. Ten on the lower one: it stops at 5.
 for _ in 1 2 3; do e2e_click_at $SPINNER_UP; done
 password=$(e2e_generate)

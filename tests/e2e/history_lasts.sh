@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The history on disk, with the built program on a real X server: saved passwords survive Exit,
-# the close box and SIGTERM alike, in a private file; a start and close without saving leaves the
-# file as it was.
+# the close box, SIGTERM, kill -9 and the X server going away alike, in a private file; a start
+# and close without saving leaves the file as it was; a full disk and things that are not a file
+# at its place never cost a saved password, nor hang the program.
 TAVIK=${1:?usage: history_lasts.sh path/to/tavik}
 source "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -41,4 +42,61 @@ e2e_save
 wmctrl -i -c "$TAVIK_WINDOW"
 e2e_wait_for_exit
 e2e_expect_history "$first" "$second" "$third"
+
+# A save is on disk at once: it survives kill -9.
+e2e_start_tavik
+fourth=$(e2e_generate)
+e2e_save
+sleep 0.3
+kill -KILL "$TAVIK_PID"
+wait "$TAVIK_PID" 2>/dev/null || true
+e2e_expect_history "$first" "$second" "$third" "$fourth"
+
+# A FIFO or a link to an endless device at the file's place: the window still comes (with a
+# message), memory stays small, SIGTERM ends the program (status 1: the file was not written),
+# and the thing is left as it was.
+history=$(e2e_history_file)
+mv "$history" "$E2E_DIR/kept.txt"
+for thing in fifo /dev/zero /dev/urandom; do
+    if [[ $thing == fifo ]]; then mkfifo "$history"; else ln -s "$thing" "$history"; fi
+    e2e_start_tavik
+    rss_kb=$(awk '/^VmRSS/ { print $2 }' "/proc/$TAVIK_PID/status")
+    ((rss_kb < 200000)) || e2e_fail "with $thing at the file's place: $rss_kb kB resident"
+    kill -TERM "$TAVIK_PID"
+    e2e_wait_for_exit 1
+    if [[ $thing == fifo ]]; then [[ -p "$history" ]]; else [[ $(readlink "$history") == "$thing" ]]; fi ||
+        e2e_fail "$thing was replaced"
+    rm "$history"
+done
+mv "$E2E_DIR/kept.txt" "$history"
+
+# A full disk (a small tmpfs, which needs root): the save and the close both fail, are reported,
+# the program ends with status 1, and the file keeps every byte.
+if [[ $(id -u) -eq 0 ]]; then
+    mkdir "$E2E_DIR/full"
+    mount -t tmpfs -o size=64k tmpfs "$E2E_DIR/full"
+    cp -a "$XDG_DATA_HOME/tavik" "$E2E_DIR/full/"
+    dd if=/dev/zero of="$E2E_DIR/full/filler" bs=4k 2>/dev/null || true
+    XDG_DATA_HOME="$E2E_DIR/full" e2e_start_tavik
+    e2e_generate >/dev/null
+    e2e_save
+    # The message box about the failed save is open; SIGTERM closes it and the program.
+    for _ in $(seq 50); do grep -q 'No space left on device' "$E2E_DIR/stderr" && break; sleep 0.1; done
+    grep -q 'No space left on device' "$E2E_DIR/stderr" || e2e_fail "the full disk was not reported"
+    kill -TERM "$TAVIK_PID"
+    e2e_wait_for_exit 1
+    cmp -s "$E2E_DIR/full/tavik/passwords.txt" "$history" || e2e_fail "the full disk changed the file"
+else
+    echo "SKIP: the full-disk step mounts a tmpfs, which needs root"
+fi
+
+# The X server goes away, as at logout: the save is already on disk.
+e2e_start_tavik
+fifth=$(e2e_generate)
+e2e_save
+sleep 0.3
+kill -TERM "$(pgrep -f "^Xvfb -displayfd" -P $$ | head -n 1)"
+for _ in $(seq 100); do kill -0 "$TAVIK_PID" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$TAVIK_PID" 2>/dev/null && e2e_fail "the program outlived its X server"
+e2e_expect_history "$first" "$second" "$third" "$fourth" "$fifth"
 echo "PASS: history lasts"

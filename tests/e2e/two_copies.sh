@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Two copies of the built program open at once, each saving: both saves end up in the file,
-# whichever closes last.
+# Two copies of the built program open at once, each saving: each save is in the file at once,
+# and stays there whichever copy closes last. Then ten copies, each saving, stopped at once (SIGTERM, then SIGHUP, as
+# at logout): every one ends normally and no save is lost.
 TAVIK=${1:?usage: two_copies.sh path/to/tavik}
 source "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -18,9 +19,22 @@ e2e_save
 TAVIK_PID=$second_pid TAVIK_WINDOW=$second_window
 from_second=$(e2e_generate)
 e2e_save
+e2e_expect_history "$from_first" "$from_second"
 e2e_exit
-e2e_expect_history "$from_second"
 TAVIK_PID=$first_pid TAVIK_WINDOW=$first_window
 e2e_exit
-e2e_expect_history "$from_second" "$from_first"
+e2e_expect_history "$from_first" "$from_second"
+
+saved=("$from_first" "$from_second")
+pids=()
+for _ in $(seq 10); do
+    e2e_start_tavik
+    pids+=("$TAVIK_PID")
+    saved+=("$(e2e_generate)")
+    e2e_save
+done
+kill -TERM "${pids[@]}"
+kill -HUP "${pids[@]}" 2>/dev/null || true
+for TAVIK_PID in "${pids[@]}"; do e2e_wait_for_exit; done
+e2e_expect_history "${saved[@]}"
 echo "PASS: two copies"

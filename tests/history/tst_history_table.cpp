@@ -75,27 +75,6 @@ private slots:
         QCOMPARE(table.slot(1), std::string("p50"));
         QCOMPARE(table.slot(101), std::string("p150"));
     }
-
-    void savedThisRunIsWhatWasSavedAfterLoading() {
-        HistoryTable table;
-        table.load({"old1", "old2"});
-        QCOMPARE(table.savedThisRun(), Entries{});
-        table.save("a");
-        table.save("b");
-        QCOMPARE(table.savedThisRun(), (Entries{"a", "b"}));
-
-        // More saves than the table holds: the newest 101, the loaded ones long gone.
-        for (int i = 1; i <= 120; ++i) {
-            table.save(name(i));
-        }
-        const Entries saved = table.savedThisRun();
-        QCOMPARE(saved.size(), std::size_t(101));
-        QCOMPARE(saved.front(), std::string("p20"));
-        QCOMPARE(saved, table.entries());
-
-        table.load({"x"});
-        QCOMPARE(table.savedThisRun(), Entries{});
-    }
 };
 
 QTEST_APPLESS_MAIN(HistoryTableTest)

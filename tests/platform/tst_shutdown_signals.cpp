@@ -15,6 +15,10 @@ private slots:
             std::raise(number);
             QCOMPARE(requested.count(), 0); // not from inside the handler
             QTRY_COMPARE(requested.count(), 1);
+            // A second signal, while the first is being handled, is one more request: it must
+            // not kill the program before the history is written.
+            std::raise(SIGHUP);
+            QTRY_COMPARE(requested.count(), 2);
         }
     }
 };

@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 using window::LengthSpinner;
@@ -58,20 +59,24 @@ private:
         return control<QLineEdit>("Text1")->text();
     }
 
-    // Closes the next message box that opens and keeps its text. The timer is stopped when the
-    // returned object goes, so it never fires after the test.
-    std::unique_ptr<QTimer> answerMessageBox(QString& shownText) {
+    // Answers the next message box that opens (by default: OK) and keeps its text. The timer is
+    // stopped when the returned object goes, so it never fires after the test.
+    std::unique_ptr<QTimer> answerMessageBox(
+        QString& shownText, std::function<void(QMessageBox*)> answer = &QMessageBox::accept) {
         auto timer = std::make_unique<QTimer>();
-        timer->setSingleShot(true);
-        connect(timer.get(), &QTimer::timeout, this, [&shownText] {
+        QTimer* watching = timer.get();
+        connect(watching, &QTimer::timeout, this, [&shownText, answer, watching] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                watching->stop();
                 shownText = box->text();
-                box->accept();
+                answer(box);
             }
         });
-        timer->start(0);
+        timer->start(5);
         return timer;
     }
+
+    void save() { QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton); }
 
 private slots:
     void initTestCase() { window::applyAppearance(); }
@@ -286,6 +291,7 @@ private slots:
         const QString first = generate();
         QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
         QCOMPARE(listItems(), QStringList{first});
+        QCOMPARE(QString::fromStdString(store_.bytes()), QStringLiteral("\"%1\"\r\n").arg(first));
 
         // Save stores the generated password, whatever the box shows meanwhile.
         const QString second = generate();
@@ -346,9 +352,43 @@ private slots:
         QString shown;
         const auto answerer = answerMessageBox(shown);
         form_->closeUnattended();
+        QTRY_VERIFY(!form_->isVisible());
         QVERIFY2(shown.isEmpty(), qPrintable(shown));
-        QVERIFY(!form_->isVisible());
-        QCOMPARE(store_.updates, 1);
+        QCOMPARE(store_.updates, 2); // the save, then the close
+        QVERIFY(!form_->historyKept());
+    }
+
+    void aFailedSaveIsToldOnceAndAStopClosesAnOpenBox() {
+        generate();
+        store_.failWith = "No space left on device";
+        QString shown;
+        auto answerer = answerMessageBox(shown);
+        save();
+        QVERIFY2(shown.contains(QLatin1String("No space left on device")), qPrintable(shown));
+
+        shown.clear();
+        answerer = answerMessageBox(shown);
+        save();
+        QTest::qWait(50);
+        QVERIFY2(shown.isEmpty(), qPrintable(shown)); // the same failure again: not told twice
+
+        // A new failure is told; a stop request meanwhile closes the box and the window.
+        store_.failWith = "Read-only file system";
+        answerer = answerMessageBox(shown, [this](QMessageBox*) { form_->closeUnattended(); });
+        save();
+        QVERIFY2(shown.contains(QLatin1String("Read-only file system")), qPrintable(shown));
+        QTRY_VERIFY(!form_->isVisible());
+        QVERIFY(!form_->historyKept());
+    }
+
+    void anUnreadableFileIsToldInTheWindowAtStart() {
+        form_.reset();
+        store_.stored.state = platform::StoredHistory::State::Unreadable;
+        store_.stored.problem = "Permission denied";
+        QString shown;
+        const auto answerer = answerMessageBox(shown);
+        openForm();
+        QTRY_VERIFY2(shown.contains(QLatin1String("Permission denied")), qPrintable(shown));
     }
 };
 
