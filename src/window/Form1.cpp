@@ -2,6 +2,7 @@
 
 #include "generator/PasswordGenerator.h"
 #include "platform/SecretClipboard.h"
+#include "window/Appearance.h"
 #include "window/LengthSpinner.h"
 
 #include <algorithm>
@@ -59,7 +60,11 @@ void Form1::createControls() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tavik"));
     setFixedSize(fromTwips(0, 0, 4710, 6210).size());
-    setColor(this, QPalette::Window, QColor(0xE0, 0xE0, 0xE0));
+    // Set on the window itself, so that every control inherits them and a platform theme that
+    // changes the application's palette or font later (qt6ct does, once the event loop runs)
+    // cannot reach the fixed layout.
+    setPalette(designPalette());
+    setFont(designFont());
     setAutoFillBackground(true);
 
     Label1 =
@@ -68,12 +73,13 @@ void Form1::createControls() {
     Label1->setAutoFillBackground(true);
     setColor(Label1, QPalette::Window, QColor(0x00, 0x80, 0x80));
     setColor(Label1, QPalette::WindowText, palette().color(QPalette::HighlightedText));
-    QFont titleFont = Label1->font();
+    QFont titleFont = designFont();
     titleFont.setPointSize(12);
     titleFont.setBold(true);
     Label1->setFont(titleFont);
 
     List1 = place(new QListWidget(this), "List1", fromTwips(240, 720, 3975, 1815));
+    List1->setAccessibleName(QStringLiteral("saved passwords, newest first"));
     List1->installEventFilter(this);
 
     // Each box is only as large as its square, so its caption is the label beside it; that text
@@ -131,6 +137,7 @@ void Form1::createControls() {
 
     for (QPushButton* button : {Command1, Command2, Command3}) {
         button->setAutoDefault(false);
+        button->installEventFilter(this); // Return and Enter press it
     }
 
     Label7 = place(new QLabel(QStringLiteral("vennal 1.0"), this), "Label7",
@@ -239,9 +246,20 @@ void Form1::RefreshHistoryList() {
 // Copying by hand, from the password box or the list, goes through the same secret clipboard as
 // Generate: the widgets' own copy would put the password there without the hint, and clipboard
 // managers would keep it in their history.
+// Return and Enter press the focused button, as Space does. A button that is not the default
+// ignores them otherwise, and none may be the default: Return would then press it from anywhere.
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    const bool copyKey = event->type() == QEvent::KeyPress &&
-                         static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy);
+    if (event->type() != QEvent::KeyPress) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+        (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        button->click();
+        return true;
+    }
+    const bool copyKey = key->matches(QKeySequence::Copy);
     if (copyKey && watched == Text1) {
         copyFromPasswordBox();
         return true;

@@ -1,10 +1,14 @@
 #include "platform/SecretClipboard.h"
 #include "platform/SystemRandomSource.h"
 #include "support/MemoryHistoryStore.h"
+#include "support/ScriptedRandomSource.h"
 #include "window/Appearance.h"
 #include "window/Form1.h"
 #include "window/LengthSpinner.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QAccessibleValueInterface>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -19,10 +23,29 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 
 using window::LengthSpinner;
+
+namespace {
+
+// The WCAG contrast ratio of two colours, 1 to 21.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
 
 class Form1Test : public QObject {
     Q_OBJECT
@@ -30,9 +53,11 @@ private:
     platform::SystemRandomSource random_;
     MemoryHistoryStore store_;
     std::unique_ptr<window::Form1> form_;
+    QPalette applicationPalette_;
+    QFont applicationFont_;
 
-    void openForm() {
-        form_ = std::make_unique<window::Form1>(random_, store_);
+    void openForm(platform::RandomSource* random = nullptr) {
+        form_ = std::make_unique<window::Form1>(random ? *random : random_, store_);
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     }
@@ -79,14 +104,22 @@ private:
     void save() { QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton); }
 
 private slots:
-    void initTestCase() { window::applyAppearance(); }
+    void initTestCase() {
+        window::applyAppearance();
+        applicationPalette_ = QApplication::palette();
+        applicationFont_ = QApplication::font();
+    }
 
     void init() {
         store_ = MemoryHistoryStore();
         openForm();
     }
 
-    void cleanup() { form_.reset(); }
+    void cleanup() {
+        form_.reset();
+        QApplication::setPalette(applicationPalette_);
+        QApplication::setFont(applicationFont_);
+    }
 
     void startState() {
         QCOMPARE(form_->windowTitle(), QStringLiteral("Tavik"));
@@ -130,6 +163,7 @@ private slots:
         }
 
         QCOMPARE(control<LengthSpinner>("VScroll1")->length(), 7);
+        QVERIFY(!control("List1")->accessibleName().isEmpty());
         QVERIFY(control<QLineEdit>("Text1")->text().isEmpty());
         QVERIFY(control<QLineEdit>("Text1")->isReadOnly());
         QCOMPARE(control<QListWidget>("List1")->count(), 0);
@@ -139,7 +173,7 @@ private slots:
         auto* title = control<QLabel>("Label1");
         QCOMPARE(title->palette().color(QPalette::Window), QColor(0x00, 0x80, 0x80));
         QCOMPARE(title->palette().color(QPalette::WindowText),
-                 QGuiApplication::palette().color(QPalette::HighlightedText));
+                 form_->palette().color(QPalette::HighlightedText));
         QVERIFY(title->autoFillBackground());
         QCOMPARE(title->font().pointSize(), 12);
         QCOMPARE(title->font().weight(), QFont::Bold);
@@ -182,7 +216,47 @@ private slots:
         QCOMPARE(control(QTest::currentDataTag())->geometry(), pixels);
     }
 
-    void everyCaptionFitsItsBox() {
+    void everyCaptionFitsItsBoxAndEveryTextStandsOut_data() {
+        QTest::addColumn<bool>("darkTheme");
+        QTest::newRow("default theme") << false;
+        QTest::newRow("dark theme, large font") << true;
+    }
+
+    void everyCaptionFitsItsBoxAndEveryTextStandsOut() {
+        QFETCH(bool, darkTheme);
+        if (darkTheme) {
+            // A platform theme's palette and font, applied before the window is made, and a
+            // larger font again once it runs.
+            form_.reset();
+            QPalette dark(Qt::white, QColor(0x40, 0x40, 0x40), QColor(0x60, 0x60, 0x60),
+                          QColor(0x20, 0x20, 0x20), QColor(0x30, 0x30, 0x30), Qt::white,
+                          Qt::white, QColor(0x1E, 0x1E, 0x1E), QColor(0x35, 0x35, 0x35));
+            dark.setColor(QPalette::HighlightedText, QColor(0x20, 0x20, 0x20));
+            QApplication::setPalette(dark);
+            QApplication::setFont(QFont(QStringLiteral("DejaVu Serif"), 14));
+            openForm();
+            QApplication::setFont(QFont(QStringLiteral("DejaVu Serif"), 20));
+            QCoreApplication::processEvents();
+        }
+        const std::pair<QPalette::ColorRole, QPalette::ColorRole> textOnBackground[] = {
+            {QPalette::WindowText, QPalette::Window},
+            {QPalette::Text, QPalette::Base},
+            {QPalette::ButtonText, QPalette::Button},
+            {QPalette::HighlightedText, QPalette::Highlight},
+        };
+        QList<QWidget*> widgets = form_->findChildren<QWidget*>();
+        widgets << form_.get();
+        for (QWidget* widget : widgets) {
+            for (const auto& [text, background] : textOnBackground) {
+                const double ratio = contrast(widget->palette().color(text),
+                                              widget->palette().color(background));
+                QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: %2 on %3 is %4:1")
+                                                      .arg(widget->objectName())
+                                                      .arg(text)
+                                                      .arg(background)
+                                                      .arg(ratio)));
+            }
+        }
         for (QLabel* label : form_->findChildren<QLabel*>()) {
             const QFontMetrics metrics(label->font());
             QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->width(),
@@ -242,6 +316,95 @@ private slots:
         QCOMPARE(spinner->length(), 12);
         QTest::keyClick(spinner, Qt::Key_End);
         QCOMPARE(label->text(), QStringLiteral("5"));
+    }
+
+    void theSpinnerTellsScreenReadersTheLength() {
+        auto* spinner = control<LengthSpinner>("VScroll1");
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(spinner);
+        QVERIFY(accessible && accessible->valueInterface() && accessible->actionInterface());
+        QAccessibleValueInterface* value = accessible->valueInterface();
+        QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("length"));
+        QCOMPARE(value->currentValue().toInt(), 7);
+        QCOMPARE(accessible->text(QAccessible::Value), QStringLiteral("7"));
+        QCOMPARE(value->minimumValue().toInt(), 5);
+        QCOMPARE(value->maximumValue().toInt(), 12);
+
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
+        QCOMPARE(spinner->length(), 8);
+        value->setCurrentValue(6);
+        QCOMPARE(spinner->length(), 6);
+        QCOMPARE(control<QLabel>("Label2")->text(), QStringLiteral("6"));
+
+        // On each change a reader is told the value changed, and reads it here.
+        spinner->setFocus();
+        QTest::keyClick(spinner, Qt::Key_Up);
+        QCOMPARE(value->currentValue().toInt(), 7);
+    }
+
+    void theSpinnerShowsWhenItHasTheFocus() {
+        QApplication::setActiveWindow(form_.get());
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        auto* spinner = control<LengthSpinner>("VScroll1");
+        control("Check1")->setFocus();
+        const QImage plain = spinner->grab().toImage();
+        spinner->setFocus();
+        const QImage focused = spinner->grab().toImage();
+        const QColor background = form_->palette().color(QPalette::Window);
+        int changed = 0;
+        for (int y = 0; y < focused.height(); ++y) {
+            for (int x = 0; x < focused.width(); ++x) {
+                if (focused.pixel(x, y) != plain.pixel(x, y)) {
+                    ++changed;
+                    QVERIFY2(contrast(focused.pixelColor(x, y), background) >= 3.0,
+                             qPrintable(QStringLiteral("(%1, %2)").arg(x).arg(y)));
+                }
+            }
+        }
+        QVERIFY(changed >= spinner->width()); // a frame, not a speck
+    }
+
+    void returnAndEnterPressTheFocusedButton() {
+        auto* text = control<QLineEdit>("Text1");
+        control("Command1")->setFocus();
+        QTest::keyClick(control("Command1"), Qt::Key_Return);
+        const QString password = text->text();
+        QCOMPARE(password.size(), 7);
+        QTest::keyClick(control("Command2"), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(listItems(), QStringList{password});
+        // Return elsewhere presses nothing: no button is the default.
+        QTest::keyClick(control("Check1"), Qt::Key_Return);
+        QCOMPARE(text->text(), password);
+        QTest::keyClick(control("Command3"), Qt::Key_Return);
+        QVERIFY(!form_->isVisible());
+    }
+
+    // Each box's own effect: the same draws, with only that box cleared, give another password.
+    void eachBoxAllowsItsOwnClass_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("whenChecked");
+        QTest::addColumn<QString>("whenCleared");
+        QTest::newRow("caps") << "Check1" << int('A') << "Aaaaa" << "aaaaa";
+        QTest::newRow("numbers") << "Check2" << int('5') << "5aaaa" << "aaaaa";
+        QTest::newRow("specials") << "Check3" << int('!') << "!aaaa" << "aaaaa";
+        QTest::newRow("start letter") << "Check4" << int('5') << "aaaaa" << "5aaaa";
+    }
+
+    void eachBoxAllowsItsOwnClass() {
+        QFETCH(QString, box);
+        QFETCH(int, code);
+        QFETCH(QString, whenChecked);
+        QFETCH(QString, whenCleared);
+        for (const bool checked : {true, false}) {
+            const std::int16_t a = 'a';
+            ScriptedRandomSource random({std::int16_t(code), a, a, a, a, a});
+            openForm(&random);
+            control<LengthSpinner>("VScroll1")->setLength(5);
+            // The first character is free unless the row is about the start rule.
+            control<QCheckBox>("Check4")->setChecked(box == QLatin1String("Check4"));
+            form_->findChild<QCheckBox*>(box)->setChecked(checked);
+            QCOMPARE(generate(), checked ? whenChecked : whenCleared);
+        }
     }
 
     void spinnerUpperArrowRaisesTheLength() {
