@@ -6,7 +6,7 @@ PREFIX         ?= /usr/local
 JOBS           ?= $(shell nproc)
 MAKEFLAGS      += --no-print-directory
 
-.PHONY: all deps configure build run test test-sanitize bench install clean
+.PHONY: all deps configure build run test test-sanitize bench install deb clean
 
 all: build
 
@@ -39,5 +39,9 @@ bench: build
 install: build
 	@cmake --install $(BUILD_DIR)
 
+# The Debian package, in build-deb/, checked with lintian.
+deb: deps
+	@scripts/build-deb
+
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-deb

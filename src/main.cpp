@@ -1,15 +1,32 @@
+#include "CommandLine.h"
 #include "platform/FileHistoryStore.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/SystemRandomSource.h"
 #include "window/Appearance.h"
 #include "window/Form1.h"
+#include "window/WindowIcon.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+    if (const std::optional<int> status = handleInformationOptions(argc, argv)) {
+        return *status;
+    }
+    if (!hasDisplay(argc, argv)) {
+        std::fputs("tavik: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY "
+                   "is set); start it from your desktop session\n",
+                   stderr);
+        return 1;
+    }
+    QApplication app(argc, argv); // takes Qt's own options out of argv
+    if (const std::optional<int> status = rejectUnknownArguments(argc, argv)) {
+        return *status;
+    }
     QApplication::setApplicationName(QStringLiteral("tavik"));
     QApplication::setDesktopFileName(QStringLiteral("tavik"));
+    QApplication::setWindowIcon(window::windowIcon());
     window::applyAppearance();
 
     // Installed before the history is read, so that a stop requested during start-up still

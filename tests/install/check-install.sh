@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks that the program, a valid desktop entry
-# and the icon it names land where desktops look for them.
+# and the icon it names, valid AppStream metainfo and a man page without warnings land where
+# desktops, software centres and man look for them.
 set -euo pipefail
 build=${1:?usage: check-install.sh BUILD_DIR}
 prefix=$(mktemp -d)
@@ -15,4 +16,13 @@ desktop-file-validate "$entry" || fail "the desktop entry is not valid"
 grep -qx 'Exec=tavik' "$entry" || fail "the entry does not start tavik"
 icon=$(sed -n 's/^Icon=//p' "$entry")
 [[ -f "$prefix/share/icons/hicolor/scalable/apps/$icon.svg" ]] || fail "no icon '$icon'"
+metainfo=$(find "$prefix/share/metainfo" -name '*.metainfo.xml' 2>/dev/null)
+[[ -n "$metainfo" ]] || fail "no AppStream metainfo"
+appstreamcli validate --no-net "$metainfo" >/dev/null || fail "$(appstreamcli validate --no-net "$metainfo")"
+grep -q "<launchable type=\"desktop-id\">$(basename "$entry")</launchable>" "$metainfo" ||
+    fail "the metainfo does not launch $(basename "$entry")"
+page="$prefix/share/man/man1/tavik.1"
+[[ -f "$page" ]] || fail "no man page"
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+[[ -z "$warnings" ]] || fail "man page warnings: $warnings"
 echo "PASS: install"
