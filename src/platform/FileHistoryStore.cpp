@@ -98,7 +98,8 @@ public:
         if (!problem_.empty()) {
             return problem_;
         }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         std::minstd_rand jitter(unsigned(::getpid()));
         std::uniform_int_distribution<int> pauseMs(2, 20);
         for (;;) {
@@ -197,7 +198,8 @@ StoredHistory FileHistoryStore::read() {
             }
             stored.bytes.resize(filled + 4096);
         }
-        const ssize_t n = ::read(fd.get(), stored.bytes.data() + filled, stored.bytes.size() - filled);
+        const ssize_t n =
+            ::read(fd.get(), stored.bytes.data() + filled, stored.bytes.size() - filled);
         if (n < 0 && errno == EINTR) {
             continue;
         }

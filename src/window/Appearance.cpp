@@ -37,7 +37,8 @@ QPalette designPalette() {
     palette.setColor(QPalette::Link, QColor(0x00, 0x00, 0xCC));
     palette.setColor(QPalette::LinkVisited, QColor(0x80, 0x00, 0x80));
     palette.setColor(QPalette::PlaceholderText, QColor(0x60, 0x60, 0x60));
-    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
         palette.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
     }
     palette.setColor(QPalette::Disabled, QPalette::Base, window);

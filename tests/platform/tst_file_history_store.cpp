@@ -105,11 +105,15 @@ private slots:
     void whatIsNotARegularFileIsUnreadableAndReadAtOnce_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("folder") << "folder" << "it is a folder";
-        QTest::newRow("FIFO") << "fifo" << "it is not a regular file";
-        QTest::newRow("link to /dev/zero") << "zero" << "it is not a regular file";
+        QTest::newRow("folder") << "folder"
+                                << "it is a folder";
+        QTest::newRow("FIFO") << "fifo"
+                              << "it is not a regular file";
+        QTest::newRow("link to /dev/zero") << "zero"
+                                           << "it is not a regular file";
         // Cannot even be opened, whatever the permissions: shows it also when run as root.
-        QTest::newRow("socket") << "socket" << "No such device or address";
+        QTest::newRow("socket") << "socket"
+                                << "No such device or address";
     }
 
     void whatIsNotARegularFileIsUnreadableAndReadAtOnce() {
@@ -172,8 +176,9 @@ private slots:
         QCOMPARE(problem, std::string("File too large"));
         QCOMPARE(contentsOf(path()), QByteArray("\"old\"\r\n"));
         // No temporary file is left behind.
-        QCOMPARE(QDir(folder()).entryList(QDir::Files),
-                 (QStringList{QStringLiteral("passwords.txt"), QStringLiteral("passwords.txt.lock")}));
+        QCOMPARE(
+            QDir(folder()).entryList(QDir::Files),
+            (QStringList{QStringLiteral("passwords.txt"), QStringLiteral("passwords.txt.lock")}));
     }
 
     void theRewriteSeesTheFileAsItIsNowAndMayDecline() {
@@ -195,7 +200,8 @@ private slots:
         const int otherCopy = ::open(lockName.constData(), O_RDWR | O_CREAT, 0600);
         QVERIFY(::flock(otherCopy, LOCK_EX) == 0);
         FileHistoryStore store(path(), 200);
-        QCOMPARE(writeBytes(store, "\"x\"\r\n"), std::string("another copy of Tavik kept it locked"));
+        QCOMPARE(writeBytes(store, "\"x\"\r\n"),
+                 std::string("another copy of Tavik kept it locked"));
         QVERIFY(!QFile::exists(path()));
         ::close(otherCopy);
         QCOMPARE(writeBytes(store, "\"x\"\r\n"), std::string());

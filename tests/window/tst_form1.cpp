@@ -86,8 +86,9 @@ private:
 
     // Answers the next message box that opens (by default: OK) and keeps its text. The timer is
     // stopped when the returned object goes, so it never fires after the test.
-    std::unique_ptr<QTimer> answerMessageBox(
-        QString& shownText, std::function<void(QMessageBox*)> answer = &QMessageBox::accept) {
+    std::unique_ptr<QTimer>
+    answerMessageBox(QString& shownText,
+                     std::function<void(QMessageBox*)> answer = &QMessageBox::accept) {
         auto timer = std::make_unique<QTimer>();
         QTimer* watching = timer.get();
         connect(watching, &QTimer::timeout, this, [&shownText, answer, watching] {
@@ -229,8 +230,8 @@ private slots:
             // larger font again once it runs.
             form_.reset();
             QPalette dark(Qt::white, QColor(0x40, 0x40, 0x40), QColor(0x60, 0x60, 0x60),
-                          QColor(0x20, 0x20, 0x20), QColor(0x30, 0x30, 0x30), Qt::white,
-                          Qt::white, QColor(0x1E, 0x1E, 0x1E), QColor(0x35, 0x35, 0x35));
+                          QColor(0x20, 0x20, 0x20), QColor(0x30, 0x30, 0x30), Qt::white, Qt::white,
+                          QColor(0x1E, 0x1E, 0x1E), QColor(0x35, 0x35, 0x35));
             dark.setColor(QPalette::HighlightedText, QColor(0x20, 0x20, 0x20));
             QApplication::setPalette(dark);
             QApplication::setFont(QFont(QStringLiteral("DejaVu Serif"), 14));
@@ -248,8 +249,8 @@ private slots:
         widgets << form_.get();
         for (QWidget* widget : widgets) {
             for (const auto& [text, background] : textOnBackground) {
-                const double ratio = contrast(widget->palette().color(text),
-                                              widget->palette().color(background));
+                const double ratio =
+                    contrast(widget->palette().color(text), widget->palette().color(background));
                 QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: %2 on %3 is %4:1")
                                                       .arg(widget->objectName())
                                                       .arg(text)
@@ -384,10 +385,14 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("whenChecked");
         QTest::addColumn<QString>("whenCleared");
-        QTest::newRow("caps") << "Check1" << int('A') << "Aaaaa" << "aaaaa";
-        QTest::newRow("numbers") << "Check2" << int('5') << "5aaaa" << "aaaaa";
-        QTest::newRow("specials") << "Check3" << int('!') << "!aaaa" << "aaaaa";
-        QTest::newRow("start letter") << "Check4" << int('5') << "aaaaa" << "5aaaa";
+        QTest::newRow("caps") << "Check1" << int('A') << "Aaaaa"
+                              << "aaaaa";
+        QTest::newRow("numbers") << "Check2" << int('5') << "5aaaa"
+                                 << "aaaaa";
+        QTest::newRow("specials") << "Check3" << int('!') << "!aaaa"
+                                  << "aaaaa";
+        QTest::newRow("start letter") << "Check4" << int('5') << "aaaaa"
+                                      << "5aaaa";
     }
 
     void eachBoxAllowsItsOwnClass() {
