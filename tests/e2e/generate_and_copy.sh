@@ -6,7 +6,8 @@ source "$(dirname "$0")/lib.sh"
 e2e_setup
 e2e_start_tavik
 # The window carries its icon, for the title bar and the taskbar.
-xprop -id "$TAVIK_WINDOW" _NET_WM_ICON | grep -q 'Icon (48 x 48)' || e2e_fail "no window icon"
+icon=$(xprop -id "$TAVIK_WINDOW" _NET_WM_ICON)
+grep -q 'Icon (48 x 48)' <<<"$icon" || e2e_fail "no window icon: $icon"
 
 password=$(e2e_generate)
 [[ "$password" =~ ^[a-zA-Z][a-zA-Z0-9!#$%\&@*^]{6}$ ]] || e2e_fail "default password '$password'"

@@ -46,10 +46,11 @@ unset DISPLAY
 "$TAVIK" 2>"$work/tavik.log" &
 tavik_pid=$!
 for _ in $(seq 100); do
-    swaymsg -s "$sway_ipc" -t get_tree 2>/dev/null | grep -q '"app_id": "tavik"' && break
+    tree=$(swaymsg -s "$sway_ipc" -t get_tree 2>/dev/null || true)
+    grep -q '"app_id": "tavik"' <<<"$tree" && break
     sleep 0.05
 done
-swaymsg -s "$sway_ipc" -t get_tree | grep -q '"app_id": "tavik"' ||
+grep -q '"app_id": "tavik"' <<<"$tree" ||
     fail "no native Wayland window with app_id tavik: $(cat "$work/tavik.log")"
 
 # The virtual keyboard needs a moment before the client has bound it; then Tab three times goes
