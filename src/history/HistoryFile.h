@@ -36,6 +36,9 @@ public:
     // or a sentence saying why the file was not written.
     std::string write();
 
+    // False when the file could not be read at start: then it is never written.
+    bool mayWrite() const { return mayReplace_; }
+
     // How many saves of this run are not on disk yet.
     std::size_t pending() const { return pending_.size(); }
 

@@ -161,7 +161,7 @@ void Form1::Form_Load() {
     if (!loaded.problem.empty()) {
         // The window is not shown yet: the person is told as soon as it is, not only at the
         // first Save that cannot be written.
-        reportHistoryProblem("The password history was not loaded from", loaded.problem);
+        reportHistoryProblem("The password history was not loaded from", loaded.problem, "");
         unreadableAtStart_ = "The password history was not loaded from " + historyFile_.location() +
                              ": " + loaded.problem + ". Passwords you save now are not kept.";
     }
@@ -205,15 +205,19 @@ void Form1::Form_Unload() {
     historyKept_ = problem.empty();
     if (!problem.empty()) {
         lastToldProblem_.clear(); // the last chance: always tell
-        reportHistoryProblem("The password history was not saved to", problem);
+        const std::size_t lost = historyFile_.pending();
+        reportHistoryProblem(
+            "The password history was not saved to", problem,
+            lost == 0 ? ""
+                      : " " + std::to_string(lost) +
+                            (lost == 1 ? " saved password is" : " saved passwords are") + " lost.");
     }
 }
 
-void Form1::reportHistoryProblem(const std::string& what, const std::string& problem) {
-    std::string message = what + " " + historyFile_.location() + ": " + problem + ".";
-    if (historyFile_.pending() > 0) {
-        message += " Unsaved passwords: " + std::to_string(historyFile_.pending()) + ".";
-    }
+void Form1::reportHistoryProblem(const std::string& what, const std::string& problem,
+                                 const std::string& consequence) {
+    const std::string message =
+        what + " " + historyFile_.location() + ": " + problem + "." + consequence;
     std::fprintf(stderr, "tavik: %s\n", message.c_str());
     // At start the window is not shown yet (showEvent tells the person), and a program being
     // stopped has nobody to ask. A write that keeps failing for the same reason is told once.
@@ -324,7 +328,10 @@ void Form1::Command2_Click() {
     if (problem.empty()) {
         lastToldProblem_.clear();
     } else {
-        reportHistoryProblem("The password just saved was not written to", problem);
+        reportHistoryProblem("The password just saved was not written to", problem,
+                             historyFile_.mayWrite()
+                                 ? " It is kept, and written at the next Save or when Tavik closes."
+                                 : " It is kept in this window only until Tavik closes.");
     }
 }
 

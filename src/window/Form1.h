@@ -52,7 +52,9 @@ private:
     void copyFromPasswordBox();
     void copyFromList();
     void showPasswordBoxMenu(const QPoint& position);
-    void reportHistoryProblem(const std::string& what, const std::string& problem);
+    // Says what went wrong with the history, why, and what follows for the saved passwords.
+    void reportHistoryProblem(const std::string& what, const std::string& problem,
+                              const std::string& consequence);
     void tellPerson(const std::string& message);
 
     void Form_Load();
