@@ -23,7 +23,9 @@ namespace platform {
 namespace {
 
 // A real history is under 2 KB; anything this large is not one, and is not read into memory.
-constexpr qint64 LargestReadableFile = 64 * 1024 * 1024;
+constexpr std::size_t LargestReadableFile = 64 * 1024 * 1024;
+constexpr char TooLarge[] = "it is too large to be a password history";
+constexpr char NoHomeFolder[] = "there is no home folder to keep it in";
 
 std::string systemReason(int error = errno) {
     return std::strerror(error);
@@ -166,7 +168,7 @@ std::string FileHistoryStore::location() const {
 
 StoredHistory FileHistoryStore::read() {
     if (path_.isEmpty()) {
-        return unreadable("there is no home folder to keep it in");
+        return unreadable(NoHomeFolder);
     }
     // O_NONBLOCK: opening a FIFO must not wait for a writer that never comes.
     const Descriptor fd(::open(encoded(path_).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -184,22 +186,14 @@ StoredHistory FileHistoryStore::read() {
     if (!S_ISREG(status.st_mode)) {
         return unreadable("it is not a regular file");
     }
-    if (status.st_size > LargestReadableFile) {
-        return unreadable("it is too large to be a password history");
+    if (std::size_t(status.st_size) > LargestReadableFile) {
+        return unreadable(TooLarge);
     }
+    // Read to the end, but never past the limit: the file may grow meanwhile.
     StoredHistory stored;
-    stored.bytes.resize(std::size_t(status.st_size));
-    std::size_t filled = 0;
+    char chunk[64 * 1024];
     for (;;) {
-        // The file may grow while it is read: never past the limit.
-        if (filled == stored.bytes.size()) {
-            if (filled > std::size_t(LargestReadableFile)) {
-                return unreadable("it is too large to be a password history");
-            }
-            stored.bytes.resize(filled + 4096);
-        }
-        const ssize_t n =
-            ::read(fd.get(), stored.bytes.data() + filled, stored.bytes.size() - filled);
+        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -209,16 +203,18 @@ StoredHistory FileHistoryStore::read() {
         if (n == 0) {
             break;
         }
-        filled += std::size_t(n);
+        stored.bytes.append(chunk, std::size_t(n));
+        if (stored.bytes.size() > LargestReadableFile) {
+            return unreadable(TooLarge);
+        }
     }
-    stored.bytes.resize(filled);
     stored.state = StoredHistory::State::Present;
     return stored;
 }
 
 std::string FileHistoryStore::update(const Rewrite& rewrite) {
     if (path_.isEmpty()) {
-        return "there is no home folder to keep it in";
+        return NoHomeFolder;
     }
     if (std::string problem = ensurePrivateFolder(); !problem.empty()) {
         return problem;

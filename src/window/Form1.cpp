@@ -161,9 +161,9 @@ void Form1::Form_Load() {
     if (!loaded.problem.empty()) {
         // The window is not shown yet: the person is told as soon as it is, not only at the
         // first Save that cannot be written.
-        reportHistoryProblem("The password history was not loaded from", loaded.problem, "");
-        unreadableAtStart_ = "The password history was not loaded from " + historyFile_.location() +
-                             ": " + loaded.problem + ". Passwords you save now are not kept.";
+        unreadableAtStart_ =
+            reportHistoryProblem("The password history was not loaded from", loaded.problem,
+                                 " Passwords you save now are not kept.");
     }
     History.load(loaded.entries);
     RefreshHistoryList();
@@ -205,17 +205,16 @@ void Form1::Form_Unload() {
     historyKept_ = problem.empty();
     if (!problem.empty()) {
         lastToldProblem_.clear(); // the last chance: always tell
-        const std::size_t lost = historyFile_.pending();
-        reportHistoryProblem(
-            "The password history was not saved to", problem,
-            lost == 0 ? ""
-                      : " " + std::to_string(lost) +
-                            (lost == 1 ? " saved password is" : " saved passwords are") + " lost.");
+        std::string consequence;
+        if (const std::size_t lost = historyFile_.pending(); lost > 0) {
+            consequence = " Saved passwords lost: " + std::to_string(lost) + ".";
+        }
+        reportHistoryProblem("The password history was not saved to", problem, consequence);
     }
 }
 
-void Form1::reportHistoryProblem(const std::string& what, const std::string& problem,
-                                 const std::string& consequence) {
+std::string Form1::reportHistoryProblem(const std::string& what, const std::string& problem,
+                                        const std::string& consequence) {
     const std::string message =
         what + " " + historyFile_.location() + ": " + problem + "." + consequence;
     std::fprintf(stderr, "tavik: %s\n", message.c_str());
@@ -225,6 +224,7 @@ void Form1::reportHistoryProblem(const std::string& what, const std::string& pro
         lastToldProblem_ = problem;
         tellPerson(message);
     }
+    return message;
 }
 
 void Form1::tellPerson(const std::string& message) {
