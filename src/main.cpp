@@ -33,7 +33,7 @@ int main(int argc, char* argv[]) {
     // closes the window through its normal path.
     platform::ShutdownSignals shutdownSignals;
     platform::SystemRandomSource random;
-    platform::FileHistoryStore historyStore(platform::FileHistoryStore::defaultPath());
+    platform::FileHistoryStore historyStore(platform::FileHistoryStore::defaultLocation());
     window::Form1 form(random, historyStore);
     QObject::connect(&shutdownSignals, &platform::ShutdownSignals::shutdownRequested, &form,
                      &window::Form1::closeUnattended);

@@ -3,22 +3,34 @@
 #include "history/HistoryFormat.h"
 #include "history/HistoryTable.h"
 
+#include <new>
+
 namespace history {
 
 using State = platform::StoredHistory::State;
+
+namespace {
+
+constexpr char OutOfMemory[] = "there was not enough memory";
+
+} // namespace
 
 HistoryFile::HistoryFile(platform::HistoryStore& store)
     : store_(store) {}
 
 HistoryFile::Loaded HistoryFile::read() {
-    const platform::StoredHistory stored = store_.read();
     Loaded loaded;
-    if (stored.state == State::Unreadable) {
-        mayReplace_ = false;
-        loaded.problem = "it could not be read (" + stored.problem + ")";
-    } else {
-        loaded.entries = parseHistory(stored.bytes);
+    try {
+        const platform::StoredHistory stored = store_.read();
+        if (stored.state == State::Unreadable) {
+            loaded.problem = "it could not be read (" + stored.problem + ")";
+        } else {
+            loaded.entries = parseHistory(stored.bytes);
+        }
+    } catch (const std::bad_alloc&) {
+        loaded = Loaded{{}, std::string("it could not be read (") + OutOfMemory + ")"};
     }
+    mayReplace_ = loaded.problem.empty();
     return loaded;
 }
 
@@ -26,33 +38,55 @@ std::string HistoryFile::save(const std::string& entry) {
     pending_.push_back(entry);
     if (pending_.size() > std::size_t(HistoryTable::Capacity)) {
         pending_.pop_front();
+        if (alreadyInFile_ > 0) {
+            --alreadyInFile_;
+        }
     }
-    return write();
+    return write(SaveLockWait);
 }
 
-std::string HistoryFile::write() {
+std::string HistoryFile::unsavedSummary() const {
+    if (const std::size_t lost = pending_.size() - alreadyInFile_; lost > 0) {
+        return "Saved passwords lost: " + std::to_string(lost) + ".";
+    }
+    if (!pending_.empty()) {
+        return "Saved passwords in it that the disk did not confirm: " +
+               std::to_string(pending_.size()) + ".";
+    }
+    return {};
+}
+
+std::string HistoryFile::write(std::chrono::milliseconds lockWait) {
     if (!mayReplace_) {
         return "it could not be read at start, so it was left as it is";
     }
     std::string problem;
-    const std::string storeProblem =
-        store_.update([&](const platform::StoredHistory& now) -> std::optional<std::string> {
-            if (now.state == State::Unreadable) {
-                problem = "it can no longer be read (" + now.problem + ")";
-                return std::nullopt;
+    const auto rewrite = [&](const platform::StoredHistory& now) -> std::optional<std::string> {
+        if (now.state == State::Unreadable) {
+            problem = "it can no longer be read (" + now.problem + ")";
+            return std::nullopt;
+        }
+        HistoryTable merged;
+        merged.load(parseHistory(now.bytes));
+        for (std::size_t i = alreadyInFile_; i < pending_.size(); ++i) {
+            merged.save(pending_[i]);
+        }
+        return formatHistory(merged.entries());
+    };
+    try {
+        const platform::HistoryStore::Outcome outcome = store_.update(rewrite, lockWait);
+        if (!outcome.problem.empty()) {
+            if (outcome.replaced) {
+                alreadyInFile_ = pending_.size();
             }
-            HistoryTable merged;
-            merged.load(parseHistory(now.bytes));
-            for (const std::string& entry : pending_) {
-                merged.save(entry);
-            }
-            return formatHistory(merged.entries());
-        });
-    if (!storeProblem.empty()) {
-        return storeProblem;
+            return outcome.problem;
+        }
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory;
     }
     if (problem.empty()) {
         pending_.clear();
+        alreadyInFile_ = 0;
     }
     return problem;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/HistoryStore.h"
 
+#include <chrono>
 #include <deque>
 #include <string>
 #include <vector>
@@ -10,9 +11,17 @@ namespace history {
 
 // Reads the saved passwords at start and writes each save to disk at once, so that nothing saved
 // is lost: not when the program dies without closing, not to a second copy of the program, not
-// to a file that could not be read.
+// to a file that could not be read. Running out of memory is a failed read or write, never an
+// abort.
 class HistoryFile {
 public:
+    // How long a write waits for another program to let go of the file: a Save briefly, so
+    // that the window never seems to hang; a retry in the background more briefly still; the
+    // close, which has nothing else to do, longer.
+    static constexpr std::chrono::milliseconds SaveLockWait{1000};
+    static constexpr std::chrono::milliseconds RetryLockWait{100};
+    static constexpr std::chrono::milliseconds CloseLockWait{10000};
+
     explicit HistoryFile(platform::HistoryStore& store);
 
     struct Loaded {
@@ -34,19 +43,27 @@ public:
     // exactly the table as it stands. The close calls this even when nothing is pending, so that
     // the file is always left in the program's own format. Returns an empty string on success,
     // or a sentence saying why the file was not written.
-    std::string write();
+    std::string write(std::chrono::milliseconds lockWait = CloseLockWait);
 
     // False when the file could not be read at start: then it is never written.
     bool mayWrite() const { return mayReplace_; }
 
-    // How many saves of this run are not on disk yet.
+    // How many saves of this run are not safely on disk yet.
     std::size_t pending() const { return pending_.size(); }
+
+    // What a failed write leaves of this run's saves, as a sentence for a person: how many are
+    // lost, or else how many are in the file but not confirmed by the disk. Empty when nothing
+    // is pending.
+    std::string unsavedSummary() const;
 
     std::string location() const { return store_.location(); }
 
 private:
     platform::HistoryStore& store_;
     std::deque<std::string> pending_; // oldest first, at most 101: older ones would be dropped
+    // How many of the oldest pending saves the file already holds: a write put them in place,
+    // but the disk did not confirm it. The next write confirms them without adding them again.
+    std::size_t alreadyInFile_ = 0;
     bool mayReplace_ = true;
 };
 

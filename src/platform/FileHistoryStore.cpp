@@ -3,14 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
-#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -22,13 +22,18 @@ namespace platform {
 
 namespace {
 
-// A real history is under 2 KB; anything this large is not one, and is not read into memory.
-constexpr std::size_t LargestReadableFile = 64 * 1024 * 1024;
+// A real history is under 2 KB; anything larger than this is not one, and is not read into
+// memory.
+constexpr std::size_t LargestReadableFile = 1024 * 1024;
 constexpr char TooLarge[] = "it is too large to be a password history";
 constexpr char NoHomeFolder[] = "there is no home folder to keep it in";
 
 std::string systemReason(int error = errno) {
     return std::strerror(error);
+}
+
+std::string because(const char* what, int error = errno) {
+    return std::string(what) + " (" + systemReason(error) + ")";
 }
 
 QByteArray encoded(const QString& path) {
@@ -48,6 +53,11 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return fd_; }
+    // Closes it now, saying why the close failed (a delayed write error, on some file systems).
+    std::string close() {
+        const int fd = std::exchange(fd_, -1);
+        return ::close(fd) == 0 || errno == EINTR ? std::string() : systemReason();
+    }
 
 private:
     int fd_;
@@ -70,11 +80,12 @@ std::string writeAndSync(int fd, const std::string& bytes) {
 }
 
 // Makes the rename that replaced the file durable as well as its contents.
-void syncFolder(const QString& folder) {
+std::string syncFolder(const QString& folder) {
     const Descriptor fd(::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) {
-        ::fsync(fd.get());
+    if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
+        return because("its folder could not be flushed to disk");
     }
+    return {};
 }
 
 // An exclusive flock(2) on a file beside the history, held until this object goes.
@@ -89,19 +100,17 @@ public:
         : fd_(::open(encoded(path).constData(),
                      O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, S_IRUSR | S_IWUSR)) {
         if (fd_.get() < 0) {
-            problem_ = "the lock file beside it could not be created (" + systemReason() + ")";
+            problem_ = because("the lock file beside it could not be created");
         }
     }
 
-    // Tries at short, random intervals until `timeoutMs` has passed, so that many copies
-    // closing at once take turns rather than back off in step. Returns what went wrong, if
-    // anything.
-    std::string acquire(int timeoutMs) {
+    // Tries at short, random intervals until `wait` has passed, so that many copies closing at
+    // once take turns rather than back off in step. Returns what went wrong, if anything.
+    std::string acquire(std::chrono::milliseconds wait) {
         if (!problem_.empty()) {
             return problem_;
         }
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline = std::chrono::steady_clock::now() + wait;
         std::minstd_rand jitter(unsigned(::getpid()));
         std::uniform_int_distribution<int> pauseMs(2, 20);
         for (;;) {
@@ -109,10 +118,10 @@ public:
                 return {};
             }
             if (errno != EWOULDBLOCK && errno != EINTR) {
-                return "it could not be locked (" + systemReason() + ")";
+                return because("it could not be locked");
             }
             if (std::chrono::steady_clock::now() >= deadline) {
-                return "another copy of Tavik kept it locked";
+                return "the history is locked by another program";
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs(jitter)));
         }
@@ -130,48 +139,9 @@ StoredHistory unreadable(std::string problem) {
     return stored;
 }
 
-// The home folder: $HOME when it is an absolute path, else the one the user database gives.
-QString homeFolder() {
-    const QString home = qEnvironmentVariable("HOME");
-    if (QDir::isAbsolutePath(home)) {
-        return home;
-    }
-    const struct passwd* user = ::getpwuid(::getuid());
-    return user && user->pw_dir && user->pw_dir[0] == '/' ? QFile::decodeName(user->pw_dir)
-                                                          : QString();
-}
-
-} // namespace
-
-// Deliberately not QStandardPaths: Qt 6.4 takes a relative $XDG_DATA_HOME as it is, which puts
-// the passwords under whatever folder the program was started in, and without $HOME it builds
-// "//.local/share". The XDG rules say a relative value is to be ignored.
-QString FileHistoryStore::defaultPath() {
-    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    if (!QDir::isAbsolutePath(dataHome)) {
-        const QString home = homeFolder();
-        if (home.isEmpty()) {
-            return {};
-        }
-        dataHome = home + QStringLiteral("/.local/share");
-    }
-    return QDir::cleanPath(dataHome + QStringLiteral("/tavik/passwords.txt"));
-}
-
-FileHistoryStore::FileHistoryStore(QString path, int lockTimeoutMs)
-    : path_(std::move(path))
-    , lockTimeoutMs_(lockTimeoutMs) {}
-
-std::string FileHistoryStore::location() const {
-    return path_.isEmpty() ? std::string("the history file") : path_.toStdString();
-}
-
-StoredHistory FileHistoryStore::read() {
-    if (path_.isEmpty()) {
-        return unreadable(NoHomeFolder);
-    }
+StoredHistory readFile(const QString& path) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer that never comes.
-    const Descriptor fd(::open(encoded(path_).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const Descriptor fd(::open(encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         return errno == ENOENT ? StoredHistory{} : unreadable(systemReason());
     }
@@ -212,23 +182,18 @@ StoredHistory FileHistoryStore::read() {
     return stored;
 }
 
-std::string FileHistoryStore::update(const Rewrite& rewrite) {
-    if (path_.isEmpty()) {
-        return NoHomeFolder;
+// The file that `path` finally names, every symlink on the way followed: every route to one
+// file then takes the same lock beside it, and a write replaces the file, not a link to it.
+QString realFile(const QString& path) {
+    QFileInfo file(path);
+    for (int hops = 0; hops < 40 && file.isSymLink(); ++hops) {
+        file.setFile(file.symLinkTarget());
     }
-    if (std::string problem = ensurePrivateFolder(); !problem.empty()) {
-        return problem;
-    }
-    HistoryLock lock(path_ + QStringLiteral(".lock"));
-    if (std::string problem = lock.acquire(lockTimeoutMs_); !problem.empty()) {
-        return problem;
-    }
-    const std::optional<std::string> bytes = rewrite(read());
-    return bytes ? replaceFile(*bytes) : std::string();
+    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? file.absoluteFilePath() : folder + QLatin1Char('/') + file.fileName();
 }
 
-std::string FileHistoryStore::ensurePrivateFolder() const {
-    const QString folder = QFileInfo(path_).absolutePath();
+std::string ensurePrivateFolder(const QString& folder) {
     const QByteArray name = encoded(folder);
     struct stat status {};
     if (::stat(name.constData(), &status) != 0) {
@@ -236,7 +201,7 @@ std::string FileHistoryStore::ensurePrivateFolder() const {
         // owner may even list it.
         if (!QDir().mkpath(QFileInfo(folder).absolutePath()) ||
             ::mkdir(name.constData(), S_IRWXU) != 0) {
-            return "its folder could not be created (" + systemReason() + ")";
+            return because("its folder could not be created");
         }
         return {};
     }
@@ -246,37 +211,112 @@ std::string FileHistoryStore::ensurePrivateFolder() const {
     // A folder of ours left open to others (by hand, or by an old umask) is closed again.
     if (status.st_uid == ::getuid() && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0 &&
         ::chmod(name.constData(), S_IRWXU) != 0) {
-        return "its folder could not be made private (" + systemReason() + ")";
+        return because("its folder could not be made private");
     }
     return {};
 }
 
-std::string FileHistoryStore::replaceFile(const std::string& bytes) const {
-    // QSaveFile writes a temporary file beside the target and renames it over the old file, so
-    // an interrupted write leaves the old file whole. The bytes go through the descriptor here,
-    // checked and flushed to disk before the rename: Qt 6.4's commit() does not report a failed
-    // final flush, and would rename a short file over the history.
-    QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return file.errorString().toStdString();
+// Writes `bytes` to a new file beside `path`, private to its owner, flushes it to disk and
+// renames it over `path`, checking every step. Deliberately not QSaveFile: Qt 6.4's commit()
+// does not report a failed final flush, it cannot tell a failure before the swap (the old file
+// is whole) from one after it (the new file is in place, but not yet safely on disk), and this
+// also runs from the exit hook, where as little of Qt as possible should be needed.
+HistoryStore::Outcome replaceFile(const QString& path, const std::string& bytes) {
+    QByteArray temporaryName = encoded(path) + ".XXXXXX";
+    Descriptor file(::mkostemp(temporaryName.data(), O_CLOEXEC));
+    if (file.get() < 0) {
+        return {because("a new file beside it could not be created")};
     }
-    // The temporary file would otherwise get 0666 less the umask: make it private before any
-    // password is written to it.
-    std::string problem;
-    if (::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0) {
-        problem = "its permissions could not be set (" + systemReason() + ")";
-    } else {
-        problem = writeAndSync(file.handle(), bytes);
+    // The umask may have taken the owner's own rights away.
+    std::string problem = ::fchmod(file.get(), S_IRUSR | S_IWUSR) == 0
+                              ? writeAndSync(file.get(), bytes)
+                              : because("its permissions could not be set");
+    if (const std::string closed = file.close(); problem.empty()) {
+        problem = closed;
+    }
+    if (problem.empty() && ::rename(temporaryName.constData(), encoded(path).constData()) != 0) {
+        problem = because("the new file could not take its place");
     }
     if (!problem.empty()) {
-        file.cancelWriting();
-        return problem;
+        ::unlink(temporaryName.constData());
+        return {problem};
     }
-    if (!file.commit()) {
-        return file.errorString().toStdString();
+    return {syncFolder(QFileInfo(path).absolutePath()), true};
+}
+
+// Where the history folder goes by the XDG rules, in the bytes the system gives, and where
+// that came from: $XDG_DATA_HOME when it is absolute (a relative one is to be ignored), else
+// .local/share in the home folder, which is $HOME when that is absolute, else the one the user
+// database gives.
+std::pair<QByteArray, const char*> dataHome() {
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    if (dataHome.startsWith('/')) {
+        return {dataHome, "XDG_DATA_HOME"};
     }
-    syncFolder(QFileInfo(path_).absolutePath());
+    const QByteArray home = qgetenv("HOME");
+    if (home.startsWith('/')) {
+        return {home + "/.local/share", "HOME"};
+    }
+    const struct passwd* user = ::getpwuid(::getuid());
+    if (user && user->pw_dir && user->pw_dir[0] == '/') {
+        return {QByteArray(user->pw_dir) + "/.local/share", "the user database"};
+    }
     return {};
+}
+
+} // namespace
+
+// Deliberately not QStandardPaths: Qt 6.4 takes a relative $XDG_DATA_HOME as it is, which puts
+// the passwords under whatever folder the program was started in, and without $HOME it builds
+// "//.local/share".
+FileHistoryStore::Location FileHistoryStore::defaultLocation() {
+    const auto [folder, source] = dataHome();
+    if (folder.isEmpty()) {
+        return {{}, NoHomeFolder};
+    }
+    // Qt's file names are Unicode, read as UTF-8: other bytes (a Latin-1 name) would silently
+    // name another folder, with U+FFFD in it, and the history would seem lost.
+    const QString name = QFile::decodeName(folder);
+    if (QFile::encodeName(name) != folder) {
+        return {{},
+                std::string("the name of its folder, from ") + source +
+                    ", is not valid UTF-8: " + name.toStdString()};
+    }
+    return {QDir::cleanPath(name + QStringLiteral("/tavik/passwords.txt")), {}};
+}
+
+FileHistoryStore::FileHistoryStore(Location location)
+    : location_(std::move(location)) {
+    // Under a file-size limit (ulimit -f), a write past it would kill the program with SIGXFSZ,
+    // and this run's saves with it. Ignored, the write fails with EFBIG and is told.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::string FileHistoryStore::location() const {
+    return location_.path.isEmpty() ? std::string("the history file")
+                                    : location_.path.toStdString();
+}
+
+StoredHistory FileHistoryStore::read() {
+    return location_.problem.empty() ? readFile(location_.path) : unreadable(location_.problem);
+}
+
+HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
+                                               std::chrono::milliseconds lockWait) {
+    if (!location_.problem.empty()) {
+        return {location_.problem};
+    }
+    const QString path = realFile(location_.path);
+    if (std::string problem = ensurePrivateFolder(QFileInfo(path).absolutePath());
+        !problem.empty()) {
+        return {problem};
+    }
+    HistoryLock lock(path + QStringLiteral(".lock"));
+    if (std::string problem = lock.acquire(lockWait); !problem.empty()) {
+        return {problem};
+    }
+    const std::optional<std::string> bytes = rewrite(readFile(path));
+    return bytes ? replaceFile(path, *bytes) : Outcome{};
 }
 
 } // namespace platform

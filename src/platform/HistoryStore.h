@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -29,12 +30,19 @@ public:
 
     virtual StoredHistory read() = 0;
 
-    // Under an exclusive lock that every copy of the program takes for this: reads the file as
-    // it is now, passes it to `rewrite`, and replaces the file with what `rewrite` returns
-    // (nothing is written when it returns no value). Returns an empty string on success, or
-    // what went wrong; on failure the previous file is left whole.
+    struct Outcome {
+        std::string problem; // empty when the new contents are safely on disk
+        // The file already holds the new contents, but `problem` says the disk did not confirm
+        // them (the flush after the swap failed): a later write must not add them again.
+        bool replaced = false;
+    };
+
+    // Under an exclusive lock that every copy of the program takes for this, waiting for it at
+    // most `lockWait`: reads the file as it is now, passes it to `rewrite`, and replaces the
+    // file with what `rewrite` returns (nothing is written when it returns no value). On a
+    // failure before the swap, the previous file is left whole.
     using Rewrite = std::function<std::optional<std::string>(const StoredHistory& now)>;
-    virtual std::string update(const Rewrite& rewrite) = 0;
+    virtual Outcome update(const Rewrite& rewrite, std::chrono::milliseconds lockWait) = 0;
 };
 
 } // namespace platform

@@ -118,7 +118,7 @@ private slots:
         QCOMPARE(store.bytes(), std::string("\"kept\"\r\n"));
     }
 
-    void aFileThatBecameUnreadableIsNotReplaced() {
+    void aFileThatBecameUnreadableIsNotReplacedButGetsTheSavesOnceReadable() {
         MemoryHistoryStore store;
         HistoryFile file(store);
         file.read();
@@ -127,6 +127,22 @@ private slots:
         const std::string problem = file.save("new");
         QVERIFY(problem.find("Input/output error") != std::string::npos);
         QCOMPARE(store.stored.state, State::Unreadable);
+
+        store.holdBytes("\"other\"\r\n");
+        QCOMPARE(file.save("newer"), std::string());
+        QCOMPARE(history::parseHistory(store.bytes()), (Entries{"other", "new", "newer"}));
+    }
+
+    void runningOutOfMemoryIsAToldFailure() {
+        MemoryHistoryStore store;
+        HistoryFile file(store);
+        file.read();
+        store.outOfMemory = true;
+        QVERIFY(HistoryFile(store).read().problem.find("memory") != std::string::npos);
+        QVERIFY(file.save("a").find("memory") != std::string::npos);
+        store.outOfMemory = false;
+        QCOMPARE(file.write(), std::string());
+        QCOMPARE(store.bytes(), std::string("\"a\"\r\n"));
     }
 
     void aSaveIsWrittenAtOnceAndAFailedOneIsRetriedUntilWritten() {
@@ -135,6 +151,7 @@ private slots:
         file.read();
         QCOMPARE(file.save("a"), std::string());
         QCOMPARE(store.bytes(), std::string("\"a\"\r\n"));
+        QVERIFY(store.lockWait <= HistoryFile::SaveLockWait); // a Save never waits long
 
         store.failWith = "No space left on device";
         QCOMPARE(file.save("b"), std::string("No space left on device"));
@@ -147,6 +164,7 @@ private slots:
         QCOMPARE(file.save("c"), std::string());
         QCOMPARE(file.pending(), std::size_t(0));
         QCOMPARE(file.write(), std::string());
+        QCOMPARE(store.lockWait, HistoryFile::CloseLockWait); // the close waits longer
         QCOMPARE(history::parseHistory(store.bytes()), (Entries{"a", "b", "c"}));
     }
 };

@@ -2,6 +2,7 @@
 
 #include "platform/HistoryStore.h"
 
+#include <new>
 #include <string>
 
 // A history file kept in memory: `stored` is what a read finds, and what an update replaces.
@@ -9,18 +10,26 @@ class MemoryHistoryStore final : public platform::HistoryStore {
 public:
     platform::StoredHistory stored;
     int updates = 0;
-    std::string failWith; // when set, every update fails with this and changes nothing
+    std::string failWith;     // when set, every update fails with this and changes nothing
+    bool outOfMemory = false; // when set, every read and update throws std::bad_alloc
+    std::chrono::milliseconds lockWait{-1}; // what the last update would wait for the lock
 
     std::string location() const override { return "memory"; }
 
-    platform::StoredHistory read() override { return stored; }
-
-    std::string update(const Rewrite& rewrite) override {
-        ++updates;
-        if (!failWith.empty()) {
-            return failWith;
+    platform::StoredHistory read() override {
+        if (outOfMemory) {
+            throw std::bad_alloc();
         }
-        if (const std::optional<std::string> bytes = rewrite(stored)) {
+        return stored;
+    }
+
+    Outcome update(const Rewrite& rewrite, std::chrono::milliseconds wait) override {
+        ++updates;
+        lockWait = wait;
+        if (!failWith.empty()) {
+            return {failWith};
+        }
+        if (const std::optional<std::string> bytes = rewrite(read())) {
             stored.state = platform::StoredHistory::State::Present;
             stored.bytes = *bytes;
         }
