@@ -23,6 +23,8 @@ namespace window {
 
 namespace {
 
+constexpr char RetriedSave[] = " It is kept and retried every few seconds until it is written.";
+
 // The layout is given in twips; 15 twips make one logical pixel at 96 dpi, and Qt's high-dpi
 // scaling takes care of denser screens.
 QRect fromTwips(int left, int top, int width, int height) {
@@ -53,6 +55,10 @@ Form1::Form1(platform::RandomSource& random, platform::HistoryStore& historyStor
     createControls();
     setFocusOrder();
     platform::keepSelectionSecret();
+    // A save kept after a failed write reaches the disk soon after the fault clears, even if
+    // the program then ends without a close (the display gone, kill -9, a crash).
+    retryTimer_.setInterval(2000);
+    connect(&retryTimer_, &QTimer::timeout, this, &Form1::retryPendingSaves);
     Form_Load();
 }
 
@@ -199,18 +205,23 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::Form_Unload() {
+    retryTimer_.stop();
     // Every save is normally on disk already; this also leaves the file in the program's own
     // format, and retries saves whose write failed.
     const std::string problem = historyFile_.write();
-    historyKept_ = problem.empty();
-    if (!problem.empty()) {
-        lastToldProblem_.clear(); // the last chance: always tell
-        std::string consequence;
-        if (const std::size_t lost = historyFile_.pending(); lost > 0) {
-            consequence = " Saved passwords lost: " + std::to_string(lost) + ".";
-        }
-        reportHistoryProblem("The password history was not saved to", problem, consequence);
+    if (problem.empty()) {
+        return;
     }
+    if (historyFile_.pending() == 0) {
+        // Nothing saved is lost: no alarm, and a success status.
+        std::fprintf(stderr, "tavik: %s was left as it was: %s.\n", historyFile_.location().c_str(),
+                     problem.c_str());
+        return;
+    }
+    historyKept_ = false;
+    lastToldProblem_.clear(); // the last chance: always tell
+    reportHistoryProblem("The password history was not saved to", problem,
+                         " " + historyFile_.unsavedSummary());
 }
 
 std::string Form1::reportHistoryProblem(const std::string& what, const std::string& problem,
@@ -220,7 +231,7 @@ std::string Form1::reportHistoryProblem(const std::string& what, const std::stri
     std::fprintf(stderr, "tavik: %s\n", message.c_str());
     // At start the window is not shown yet (showEvent tells the person), and a program being
     // stopped has nobody to ask. A write that keeps failing for the same reason is told once.
-    if (isVisible() && !closingUnattended_ && problem != lastToldProblem_) {
+    if (isVisible() && !closingUnattended_ && !messageBox_ && problem != lastToldProblem_) {
         lastToldProblem_ = problem;
         tellPerson(message);
     }
@@ -323,15 +334,32 @@ void Form1::Command2_Click() {
     }
     RefreshHistoryList();
     // Written at once, so that a save survives a logout that takes the display away, a crash
-    // or a kill; a write that fails is retried at the next Save and at close.
+    // or a kill; a write that fails is retried until it works.
     const std::string problem = historyFile_.save(CurrentPassword);
     if (problem.empty()) {
+        retryTimer_.stop(); // the earlier saves went with this one
         lastToldProblem_.clear();
-    } else {
+        return;
+    }
+    if (!historyFile_.mayWrite()) {
         reportHistoryProblem("The password just saved was not written to", problem,
-                             historyFile_.mayWrite()
-                                 ? " It is kept, and written at the next Save or when Tavik closes."
-                                 : " It is kept in this window only until Tavik closes.");
+                             " It is kept in this window only until Tavik closes.");
+        return;
+    }
+    retryTimer_.start();
+    reportHistoryProblem("The password just saved was not written to", problem, RetriedSave);
+}
+
+void Form1::retryPendingSaves() {
+    const std::size_t count = historyFile_.pending();
+    const std::string problem = historyFile_.write(history::HistoryFile::RetryLockWait);
+    if (problem.empty()) {
+        retryTimer_.stop();
+        lastToldProblem_.clear();
+        std::fprintf(stderr, "tavik: %zu saved password(s) kept in memory are now written to %s.\n",
+                     count, historyFile_.location().c_str());
+    } else if (problem != lastToldProblem_) {
+        reportHistoryProblem("The passwords saved were still not written to", problem, RetriedSave);
     }
 }
 

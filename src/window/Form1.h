@@ -3,10 +3,12 @@
 #include "generator/PasswordGenerator.h"
 #include "history/HistoryFile.h"
 #include "history/HistoryTable.h"
+#include "history/WriteAtExit.h"
 #include "platform/HistoryStore.h"
 #include "platform/RandomSource.h"
 
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <string>
@@ -35,8 +37,7 @@ public:
     // reported on standard error only. Asking again while the window closes changes nothing.
     void closeUnattended();
 
-    // False when the last write of the history failed, or it was left alone because it could
-    // not be read: the program then ends with a failure status.
+    // False when the close lost saved passwords: the program then ends with a failure status.
     bool historyKept() const { return historyKept_; }
 
 protected:
@@ -57,6 +58,8 @@ private:
     std::string reportHistoryProblem(const std::string& what, const std::string& problem,
                                      const std::string& consequence);
     void tellPerson(const std::string& message);
+    // Writes the saves whose write failed, quietly: a reason already told is not told again.
+    void retryPendingSaves();
 
     void Form_Load();
     void Form_Unload();
@@ -67,6 +70,8 @@ private:
 
     platform::RandomSource& random_;
     history::HistoryFile historyFile_;
+    history::WriteAtExit writeAtExit_{historyFile_};
+    QTimer retryTimer_; // runs while saves are pending
     bool closingUnattended_ = false;
     bool unloaded_ = false;
     bool historyKept_ = true;

@@ -48,14 +48,15 @@ e2e_start_tavik() {
 }
 
 # Waits until the program has ended, and fails unless it ended within five seconds with exit
-# status $1 (default 0); with status 0, nothing may have been reported on standard error.
+# status $1 (default 0); with status 0, nothing may have been reported on standard error unless
+# $2 is "reported".
 e2e_wait_for_exit() {
-    local expected=${1:-0} i status=0
+    local expected=${1:-0} reported=${2:-} i status=0
     for ((i = 0; i < 100; i++)); do
         if ! kill -0 "$TAVIK_PID" 2>/dev/null; then
             wait "$TAVIK_PID" || status=$?
             [[ $status -eq $expected ]] || e2e_fail "the program ended with status $status: $(cat "$E2E_DIR/stderr")"
-            if [[ $expected -eq 0 ]] && grep -q '^tavik:' "$E2E_DIR/stderr" 2>/dev/null; then
+            if [[ $expected -eq 0 && -z $reported ]] && grep -q '^tavik:' "$E2E_DIR/stderr" 2>/dev/null; then
                 e2e_fail "the program reported: $(cat "$E2E_DIR/stderr")"
             fi
             : >"$E2E_DIR/stderr"
@@ -64,6 +65,12 @@ e2e_wait_for_exit() {
         sleep 0.05
     done
     e2e_fail "the program did not end"
+}
+
+# Waits up to five seconds for the program to report something matching $1 on standard error.
+e2e_wait_for_report() {
+    for _ in $(seq 50); do grep -q "$1" "$E2E_DIR/stderr" && return 0; sleep 0.1; done
+    e2e_fail "no report of '$1': $(cat "$E2E_DIR/stderr")"
 }
 
 # Clicks the middle of a control given by its rectangle in logical pixels: left top width height.

@@ -503,22 +503,39 @@ private slots:
                  QByteArray("secret"));
     }
 
-    void aFailedWriteIsShownToAPersonClosingTheWindow() {
-        store_.failWith = "No space left on device";
+    void aCloseIsToldInTheWindowOnlyWhenItLosesSaves() {
+        // Nothing pending: the file is left as it was, with no alarm and no failure status.
+        store_.failWith = "the history is locked by another program";
         QString shown;
-        const auto answerer = answerMessageBox(shown);
+        auto answerer = answerMessageBox(shown);
         QTest::mouseClick(control<QPushButton>("Command3"), Qt::LeftButton);
-        QVERIFY2(shown.contains(QLatin1String("No space left on device")), qPrintable(shown));
-        QVERIFY(shown.contains(QLatin1String("memory"))); // names the file
-        QVERIFY(!form_->isVisible());                     // and closes all the same
+        QVERIFY2(shown.isEmpty(), qPrintable(shown));
+        QVERIFY(form_->historyKept());
+
+        // A failed save is told; the close that then loses it is told again all the same.
+        openForm();
+        generate();
+        save();
+        QTRY_VERIFY(!shown.isEmpty());
+        shown.clear();
+        answerer = answerMessageBox(shown);
+        QTest::mouseClick(control<QPushButton>("Command3"), Qt::LeftButton);
+        QVERIFY2(shown.contains(QLatin1String("locked by another program")), qPrintable(shown));
+        QVERIFY2(shown.contains(QLatin1String("memory")) &&
+                     shown.contains(QLatin1String("lost: 1")),
+                 qPrintable(shown));  // names the file and what is lost
+        QVERIFY(!form_->isVisible()); // and closes all the same
+        QVERIFY(!form_->historyKept());
     }
 
     void aStopRequestWritesTheHistoryWithoutAsking() {
         generate();
-        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
         store_.failWith = "No space left on device";
         QString shown;
-        const auto answerer = answerMessageBox(shown);
+        auto answerer = answerMessageBox(shown);
+        save();
+        shown.clear();
+        answerer = answerMessageBox(shown);
         form_->closeUnattended();
         QTRY_VERIFY(!form_->isVisible());
         QVERIFY2(shown.isEmpty(), qPrintable(shown));
@@ -540,6 +557,13 @@ private slots:
         QTest::qWait(50);
         QVERIFY2(shown.isEmpty(), qPrintable(shown)); // the same failure again: not told twice
 
+        // Once a Save has worked, the same failure is news again.
+        store_.failWith.clear();
+        save();
+        store_.failWith = "No space left on device";
+        save();
+        QVERIFY2(shown.contains(QLatin1String("No space left on device")), qPrintable(shown));
+
         // A new failure is told; a stop request meanwhile closes the box and the window.
         store_.failWith = "Read-only file system";
         answerer = answerMessageBox(shown, [this](QMessageBox*) { form_->closeUnattended(); });
@@ -547,6 +571,22 @@ private slots:
         QVERIFY2(shown.contains(QLatin1String("Read-only file system")), qPrintable(shown));
         QTRY_VERIFY(!form_->isVisible());
         QVERIFY(!form_->historyKept());
+    }
+
+    void aKeptSaveIsRetriedQuietlyAndWrittenOnceTheFaultClears() {
+        const QString password = generate();
+        store_.failWith = "Read-only file system";
+        QString shown;
+        auto answerer = answerMessageBox(shown);
+        save();
+        QVERIFY2(shown.contains(QLatin1String("kept and retried")), qPrintable(shown));
+        shown.clear();
+        answerer = answerMessageBox(shown);
+        QTRY_VERIFY_WITH_TIMEOUT(store_.updates >= 2, 5000); // retried on its own
+        QVERIFY2(shown.isEmpty(), qPrintable(shown));        // without telling it again
+        store_.failWith.clear();
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(store_.bytes()),
+                                  QStringLiteral("\"%1\"\r\n").arg(password), 5000);
     }
 
     void anUnreadableFileIsToldInTheWindowAtStart() {
