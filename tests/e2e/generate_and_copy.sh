@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The built program on a real X server: real clicks on Generate, the spinner and the check boxes;
-# the password read back from the real clipboard while the program runs.
+# the password read back from the real clipboard while the program runs. The program finds its
+# display through -display alone, with no DISPLAY and no QT_QPA_PLATFORM.
 TAVIK=${1:?usage: generate_and_copy.sh path/to/tavik}
 source "$(dirname "$0")/lib.sh"
 e2e_setup
-e2e_start_tavik
+e2e_start_tavik env -u DISPLAY -u QT_QPA_PLATFORM "$TAVIK" -display "$DISPLAY"
 # The window carries its icon, for the title bar and the taskbar.
 icon=$(xprop -id "$TAVIK_WINDOW" _NET_WM_ICON)
 grep -q 'Icon (48 x 48)' <<<"$icon" || e2e_fail "no window icon: $icon"

@@ -38,10 +38,10 @@ e2e_setup() {
     export QT_QPA_PLATFORM=xcb
 }
 
-# Starts the program and waits until its window is mapped; sets TAVIK_PID and TAVIK_WINDOW,
-# which the other helpers act on.
+# Starts the program (or the command given, which must exec it) and waits until its window is
+# mapped; sets TAVIK_PID and TAVIK_WINDOW, which the other helpers act on.
 e2e_start_tavik() {
-    "$TAVIK" 2>>"$E2E_DIR/stderr" &
+    "${@:-$TAVIK}" 2>>"$E2E_DIR/stderr" &
     TAVIK_PID=$!
     TAVIK_WINDOW=$(timeout 10 xdotool search --sync --all --onlyvisible --pid "$TAVIK_PID" \
         --name '^Tavik$' | head -n 1) || e2e_fail "the window did not appear"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The built program as a native Wayland client, under a real compositor (sway, headless): real
+# The built program as a native Wayland client, under a real compositor (sway, headless), found
+# through WAYLAND_DISPLAY alone (no DISPLAY, no QT_QPA_PLATFORM): real
 # key presses (wtype) move the focus to Generate and press it, and the password is read back
 # from the Wayland clipboard (wl-paste) with the secret hint among its types; Exit then closes
 # the program normally.
@@ -40,8 +41,7 @@ sway_ipc=$(find "$compositor_dir" -maxdepth 1 -type s -name 'sway-ipc.*' | head 
 
 # The clients connect by the socket's full path, each with a runtime folder of its own.
 export WAYLAND_DISPLAY="$socket" XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_HOME="$work/data"
-export QT_QPA_PLATFORM=wayland
-unset DISPLAY
+unset DISPLAY QT_QPA_PLATFORM XDG_SESSION_TYPE
 
 "$TAVIK" 2>"$work/tavik.log" &
 tavik_pid=$!

@@ -330,8 +330,14 @@ private slots:
         QCOMPARE(value->minimumValue().toInt(), 5);
         QCOMPARE(value->maximumValue().toInt(), 12);
 
-        accessible->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
-        QCOMPARE(spinner->length(), 8);
+        // Each action moves the length the way its name says.
+        for (const auto& [action, step] :
+             {std::pair(QAccessibleActionInterface::increaseAction(), 1),
+              std::pair(QAccessibleActionInterface::decreaseAction(), -1)}) {
+            const int before = spinner->length();
+            accessible->actionInterface()->doAction(action);
+            QCOMPARE(spinner->length(), before + step);
+        }
         value->setCurrentValue(6);
         QCOMPARE(spinner->length(), 6);
         QCOMPARE(control<QLabel>("Label2")->text(), QStringLiteral("6"));
