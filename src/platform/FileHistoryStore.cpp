@@ -217,10 +217,10 @@ std::string ensurePrivateFolder(const QString& folder) {
 }
 
 // Writes `bytes` to a new file beside `path`, private to its owner, flushes it to disk and
-// renames it over `path`, checking every step. Deliberately not QSaveFile: Qt 6.4's commit()
-// does not report a failed final flush, it cannot tell a failure before the swap (the old file
-// is whole) from one after it (the new file is in place, but not yet safely on disk), and this
-// also runs from the exit hook, where as little of Qt as possible should be needed.
+// renames it over `path`, checking every step; a failure after the rename says the file was
+// replaced. Deliberately not QSaveFile: Qt 6.4's commit() does not report a failed final flush,
+// it never flushes the folder, and this also runs from the exit hook, where as little of Qt as
+// possible should be involved.
 HistoryStore::Outcome replaceFile(const QString& path, const std::string& bytes) {
     QByteArray temporaryName = encoded(path) + ".XXXXXX";
     Descriptor file(::mkostemp(temporaryName.data(), O_CLOEXEC));
