@@ -92,6 +92,7 @@ fi
 
 # Saves while a folder stands where the lock goes, so that the write fails, then clears that.
 save_that_fails_then_clear() {
+    : >"$E2E_DIR/stderr" # only this save's report counts
     rm -f "$history.lock" && mkdir "$history.lock"
     e2e_save
     e2e_wait_for_report 'Is a directory'
