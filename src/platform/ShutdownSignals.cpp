@@ -41,7 +41,10 @@ ShutdownSignals::ShutdownSignals(QObject* parent)
 
 ShutdownSignals::~ShutdownSignals() {
     if (sockets_[0] >= 0) {
-        setHandler(SIG_DFL);
+        // Gone as the program ends, once the history is written: a stop request that comes
+        // late (SIGHUP just after SIGTERM, at logout) has nothing left to stop, and must not
+        // kill the program during its teardown with a status that says it failed.
+        setHandler(SIG_IGN);
         signalSocket = -1;
         ::close(sockets_[0]);
         ::close(sockets_[1]);
