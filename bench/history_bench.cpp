@@ -8,6 +8,7 @@
 #include "platform/FileHistoryStore.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -24,7 +25,8 @@ std::vector<std::string> fullHistory() {
 
 struct BenchFolder {
     QTemporaryDir dir{QDir::currentPath() + QStringLiteral("/history-bench-XXXXXX")};
-    platform::FileHistoryStore store{dir.path() + QStringLiteral("/tavik/passwords.txt")};
+    platform::FileHistoryStore store{
+        QFile::encodeName(dir.path() + "/tavik/passwords.txt").toStdString()};
 
     BenchFolder() {
         history::HistoryFile file(store);

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "platform/FileHistoryStore.h"
+#include "platform/ProcessSetup.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/SystemRandomSource.h"
 #include "window/Appearance.h"
@@ -32,8 +33,9 @@ int main(int argc, char* argv[]) {
     // Installed before the history is read, so that a stop requested during start-up still
     // closes the window through its normal path.
     platform::ShutdownSignals shutdownSignals;
+    platform::setUpProcess();
     platform::SystemRandomSource random;
-    platform::FileHistoryStore historyStore(platform::FileHistoryStore::defaultLocation());
+    platform::FileHistoryStore historyStore(platform::defaultHistoryLocation());
     window::Form1 form(random, historyStore);
     QObject::connect(&shutdownSignals, &platform::ShutdownSignals::shutdownRequested, &form,
                      &window::Form1::closeUnattended);

@@ -24,13 +24,16 @@ HistoryFile::Loaded HistoryFile::read() {
         const platform::StoredHistory stored = store_.read();
         if (stored.state == State::Unreadable) {
             loaded.problem = "it could not be read (" + stored.problem + ")";
+            refusal_ = "it could not be read at start, so it was left as it is";
+        } else if (stored.state == State::Nowhere) {
+            loaded.problem = refusal_ = stored.problem;
         } else {
             loaded.entries = parseHistory(stored.bytes);
         }
     } catch (const std::bad_alloc&) {
         loaded = Loaded{{}, std::string("it could not be read (") + OutOfMemory + ")"};
+        refusal_ = "it could not be read at start, so it was left as it is";
     }
-    mayReplace_ = loaded.problem.empty();
     return loaded;
 }
 
@@ -57,8 +60,8 @@ std::string HistoryFile::unsavedSummary() const {
 }
 
 std::string HistoryFile::write(std::chrono::milliseconds lockWait) {
-    if (!mayReplace_) {
-        return "it could not be read at start, so it was left as it is";
+    if (!refusal_.empty()) {
+        return refusal_;
     }
     std::string problem;
     const auto rewrite = [&](const platform::StoredHistory& now) -> std::optional<std::string> {
@@ -71,11 +74,13 @@ std::string HistoryFile::write(std::chrono::milliseconds lockWait) {
         for (std::size_t i = alreadyInFile_; i < pending_.size(); ++i) {
             merged.save(pending_[i]);
         }
-        return formatHistory(merged.entries());
+        return formatHistory(merged.entries(), platform::HistoryStore::LargestFile);
     };
+    unconfirmed_ = false;
     try {
         const platform::HistoryStore::Outcome outcome = store_.update(rewrite, lockWait);
         if (!outcome.problem.empty()) {
+            unconfirmed_ = outcome.replaced;
             if (outcome.replaced) {
                 alreadyInFile_ = pending_.size();
             }

@@ -45,8 +45,13 @@ public:
     // or a sentence saying why the file was not written.
     std::string write(std::chrono::milliseconds lockWait = CloseLockWait);
 
-    // False when the file could not be read at start: then it is never written.
-    bool mayWrite() const { return mayReplace_; }
+    // False when the file could not be read at start, or there is no place for it: then it is
+    // never written.
+    bool mayWrite() const { return refusal_.empty(); }
+
+    // True when the last write put the file in place, so that it holds every save of this run,
+    // but the disk did not confirm it (the flush after the swap failed).
+    bool unconfirmed() const { return unconfirmed_; }
 
     // How many saves of this run are not safely on disk yet.
     std::size_t pending() const { return pending_.size(); }
@@ -64,7 +69,8 @@ private:
     // How many of the oldest pending saves the file already holds: a write put them in place,
     // but the disk did not confirm it. The next write confirms them without adding them again.
     std::size_t alreadyInFile_ = 0;
-    bool mayReplace_ = true;
+    bool unconfirmed_ = false;
+    std::string refusal_; // why the file is never written in this run, if it is not
 };
 
 } // namespace history

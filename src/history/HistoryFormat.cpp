@@ -20,11 +20,18 @@ bool isBlank(char c) {
 
 } // namespace
 
-std::string formatHistory(const std::vector<std::string>& entries) {
+std::string formatHistory(const std::vector<std::string>& entries, std::size_t largest) {
+    constexpr std::size_t Framing = 4; // the two quotes, CR and LF
+    std::size_t first = entries.size();
+    std::size_t size = 0;
+    while (first > 0 && entries[first - 1].size() + Framing <= largest - size) {
+        size += entries[--first].size() + Framing;
+    }
     std::string bytes;
-    for (const std::string& entry : entries) {
+    bytes.reserve(size);
+    for (std::size_t i = first; i < entries.size(); ++i) {
         bytes += '"';
-        bytes += entry;
+        bytes += entries[i];
         bytes += "\"\r\n";
     }
     return bytes;

@@ -7,8 +7,11 @@
 namespace history {
 
 // The history file: one record per entry, oldest first, each the entry in double quotes
-// followed by CR LF; nothing else. An empty history is an empty file.
-std::string formatHistory(const std::vector<std::string>& entries);
+// followed by CR LF; nothing else. An empty history is an empty file. Only the newest entries
+// whose records fit in `largest` bytes together are written, so that the file never grows past
+// what the reader accepts (only hand-made entries are ever that long).
+std::string formatHistory(const std::vector<std::string>& entries,
+                          std::size_t largest = std::string::npos);
 
 // Reads any bytes as a history, oldest first, keeping only the newest 101 values; it never
 // fails and takes time and memory in proportion to the input.

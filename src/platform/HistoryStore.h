@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -10,9 +11,10 @@ namespace platform {
 // The history file's contents as found on disk.
 struct StoredHistory {
     enum class State {
-        Present,   // read whole into `bytes`
-        Missing,   // no file yet: an empty history
-        Unreadable // exists but could not be read: `problem` says why
+        Present,    // read whole into `bytes`
+        Missing,    // no file yet: an empty history
+        Unreadable, // exists but could not be read: `problem` says why
+        Nowhere     // there is no place to keep it: `problem` says why
     };
     State state = State::Missing;
     std::string bytes;
@@ -23,6 +25,10 @@ struct StoredHistory {
 // sees either the old contents or the new, never a mixture.
 class HistoryStore {
 public:
+    // A real history is under 2 KB: a file larger than this is not one, and is not read into
+    // memory. What the program writes stays within it, so that it is read back.
+    static constexpr std::size_t LargestFile = 1024 * 1024;
+
     virtual ~HistoryStore() = default;
 
     // A name for the file that a person recognises, for messages.

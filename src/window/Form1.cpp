@@ -167,9 +167,9 @@ void Form1::Form_Load() {
     if (!loaded.problem.empty()) {
         // The window is not shown yet: the person is told as soon as it is, not only at the
         // first Save that cannot be written.
-        unreadableAtStart_ =
-            reportHistoryProblem("The password history was not loaded from", loaded.problem,
-                                 " Passwords you save now are not kept.");
+        unreadableAtStart_ = reportHistoryProblem(
+            "The password history was not loaded from " + historyFile_.location(), loaded.problem,
+            " Passwords you save now are not kept.");
     }
     History.load(loaded.entries);
     RefreshHistoryList();
@@ -212,22 +212,27 @@ void Form1::Form_Unload() {
     if (problem.empty()) {
         return;
     }
+    const std::string where = historyFile_.location();
     if (historyFile_.pending() == 0) {
         // Nothing saved is lost: no alarm, and a success status.
-        std::fprintf(stderr, "tavik: %s was left as it was: %s.\n", historyFile_.location().c_str(),
+        std::fprintf(stderr, "tavik: %s %s: %s.\n", where.c_str(),
+                     historyFile_.unconfirmed() ? "was rewritten, but the disk did not confirm it"
+                                                : "was left as it was",
                      problem.c_str());
         return;
     }
     historyKept_ = false;
     lastToldProblem_.clear(); // the last chance: always tell
-    reportHistoryProblem("The password history was not saved to", problem,
-                         " " + historyFile_.unsavedSummary());
+    reportHistoryProblem(historyFile_.unconfirmed()
+                             ? "The password history was written to " + where +
+                                   ", but the disk did not confirm it"
+                             : "The password history was not saved to " + where,
+                         problem, " " + historyFile_.unsavedSummary());
 }
 
 std::string Form1::reportHistoryProblem(const std::string& what, const std::string& problem,
                                         const std::string& consequence) {
-    const std::string message =
-        what + " " + historyFile_.location() + ": " + problem + "." + consequence;
+    const std::string message = what + ": " + problem + "." + consequence;
     std::fprintf(stderr, "tavik: %s\n", message.c_str());
     // At start the window is not shown yet (showEvent tells the person), and a program being
     // stopped has nobody to ask. A write that keeps failing for the same reason is told once.
@@ -341,13 +346,18 @@ void Form1::Command2_Click() {
         lastToldProblem_.clear();
         return;
     }
+    const std::string where = historyFile_.location();
     if (!historyFile_.mayWrite()) {
-        reportHistoryProblem("The password just saved was not written to", problem,
+        reportHistoryProblem("The password just saved was not written to " + where, problem,
                              " It is kept in this window only until Tavik closes.");
         return;
     }
     retryTimer_.start();
-    reportHistoryProblem("The password just saved was not written to", problem, RetriedSave);
+    reportHistoryProblem(historyFile_.unconfirmed()
+                             ? "The password just saved is in " + where +
+                                   ", but the disk did not confirm it"
+                             : "The password just saved was not written to " + where,
+                         problem, RetriedSave);
 }
 
 void Form1::retryPendingSaves() {
@@ -359,7 +369,12 @@ void Form1::retryPendingSaves() {
         std::fprintf(stderr, "tavik: %zu saved password(s) kept in memory are now written to %s.\n",
                      count, historyFile_.location().c_str());
     } else if (problem != lastToldProblem_) {
-        reportHistoryProblem("The passwords saved were still not written to", problem, RetriedSave);
+        const std::string where = historyFile_.location();
+        reportHistoryProblem(historyFile_.unconfirmed()
+                                 ? "The passwords saved are in " + where +
+                                       ", but the disk still did not confirm them"
+                                 : "The passwords saved were still not written to " + where,
+                             problem, RetriedSave);
     }
 }
 

@@ -53,8 +53,9 @@ private:
     void copyFromPasswordBox();
     void copyFromList();
     void showPasswordBoxMenu(const QPoint& position);
-    // Says what went wrong with the history, why, and what follows for the saved passwords, on
-    // standard error and, when a person is there to read it, in the window. Returns the message.
+    // Says what went wrong with the history (`what`, naming the file), why, and what follows for
+    // the saved passwords, on standard error and, when a person is there to read it, in the
+    // window. Returns the message.
     std::string reportHistoryProblem(const std::string& what, const std::string& problem,
                                      const std::string& consequence);
     void tellPerson(const std::string& message);

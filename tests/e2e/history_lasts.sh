@@ -55,10 +55,16 @@ e2e_expect_history "$first" "$second" "$third" "$fourth"
 
 # A FIFO or a link to an endless device at the file's place: the window still comes (with a
 # message), memory stays small, SIGTERM ends the program (status 0: nothing saved was lost),
-# and the thing is left as it was.
+# and the thing and its folder are left as they were. As root the devices are made in the
+# test's own folder, so that a faulty build cannot change the machine's /dev.
 history=$(e2e_history_file)
 mv "$history" "$E2E_DIR/kept.txt"
-for thing in fifo /dev/zero /dev/urandom; do
+devices=/dev
+if [[ $(id -u) -eq 0 ]]; then
+    devices=$E2E_DIR/dev && mkdir "$devices" && mknod "$devices/zero" c 1 5 && mknod "$devices/urandom" c 1 9
+fi
+devices_mode=$(stat -c %a "$devices")
+for thing in fifo "$devices/zero" "$devices/urandom"; do
     if [[ $thing == fifo ]]; then mkfifo "$history"; else ln -s "$thing" "$history"; fi
     e2e_start_tavik
     rss_kb=$(awk '/^VmRSS/ { print $2 }' "/proc/$TAVIK_PID/status")
@@ -67,6 +73,7 @@ for thing in fifo /dev/zero /dev/urandom; do
     e2e_wait_for_exit 0 reported
     if [[ $thing == fifo ]]; then [[ -p "$history" ]]; else [[ $(readlink "$history") == "$thing" ]]; fi ||
         e2e_fail "$thing was replaced"
+    [[ $(stat -c %a "$devices") == "$devices_mode" && ! -e "$thing.lock" ]] || e2e_fail "$devices was changed"
     rm "$history"
 done
 mv "$E2E_DIR/kept.txt" "$history"

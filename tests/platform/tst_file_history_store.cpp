@@ -1,5 +1,6 @@
 #include "history/HistoryFile.h"
 #include "platform/FileHistoryStore.h"
+#include "platform/ProcessSetup.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -38,7 +40,11 @@ struct Fault {
 } fault;
 
 bool failing(const char* call) {
-    return fault.call == call && fault.skip-- <= 0 && (errno = fault.error, true);
+    const bool fails = fault.call == call && fault.skip-- <= 0 && (errno = fault.error, true);
+    if (fails && fault.error == EINTR) {
+        fault.call.clear(); // a signal interrupts one call
+    }
+    return fails;
 }
 } // namespace
 
@@ -54,6 +60,13 @@ INJECTABLE(mkostemp, (char* name, int flags), (name, flags))
 INJECTABLE(fchmod, (int fd, mode_t mode), (fd, mode))
 INJECTABLE(fsync, (int fd), (fd))
 INJECTABLE(rename, (const char* from, const char* to), (from, to))
+
+// A failing mkdir lost a race: another copy made the folder a moment before.
+extern "C" int mkdir(const char* path, mode_t mode) {
+    const bool racing = failing("mkdir");
+    const int made = real<int(const char*, mode_t)>("mkdir")(path, mode);
+    return racing && made == 0 ? (errno = EEXIST, -1) : made;
+}
 
 // Only the lock file is created with open(); the history is only ever read with it.
 extern "C" int open(const char* path, int flags, ...) {
@@ -114,12 +127,15 @@ private:
     QString path() const { return folder() + QStringLiteral("/passwords.txt"); }
 
 private slots:
+    void initTestCase() { platform::setUpProcess(); }
     void init() { QVERIFY(dir_.isValid()); }
-    void cleanup() { QDir(dir_.path() + QStringLiteral("/share")).removeRecursively(); }
+    void cleanup() {
+        std::filesystem::remove_all((dir_.path() + QStringLiteral("/share")).toStdString());
+    }
 
     void theDefaultLocationFollowsTheXdgRules() {
         const auto defaultPath = [] {
-            return FileHistoryStore::defaultLocation().path;
+            return QString::fromStdString(platform::defaultHistoryLocation().path);
         };
         qputenv("XDG_DATA_HOME", "/some/where");
         QCOMPARE(defaultPath(), QStringLiteral("/some/where/tavik/passwords.txt"));
@@ -135,29 +151,23 @@ private slots:
         const QString home = QFile::decodeName(::getpwuid(::getuid())->pw_dir);
         QCOMPARE(defaultPath(),
                  QDir::cleanPath(home + QStringLiteral("/.local/share/tavik/passwords.txt")));
-        // A name that is not UTF-8 (here Latin-1) is no location: nothing is read or written.
-        for (const char* variable : {"XDG_DATA_HOME", "HOME"}) {
-            qputenv(variable, dir_.path().toUtf8() + "/caf\xe9");
-            FileHistoryStore store(FileHistoryStore::defaultLocation());
-            QCOMPARE(store.read().state, State::Unreadable);
-            const std::string problem = writeBytes(store, "\"x\"\r\n");
-            QVERIFY2(problem.find(variable + std::string(", is not valid UTF-8")) !=
-                         std::string::npos,
-                     problem.c_str());
-            QVERIFY(QDir(dir_.path()).isEmpty());
-            qunsetenv("XDG_DATA_HOME");
-        }
+        // A name that is not UTF-8 (here Latin-1) is kept byte for byte.
+        qputenv("XDG_DATA_HOME", "/caf\xe9");
+        QCOMPARE(platform::defaultHistoryLocation().path,
+                 std::string("/caf\xe9/tavik/passwords.txt"));
     }
 
     void aMissingFileReadsAsMissing() {
-        FileHistoryStore store(path());
+        FileHistoryStore store(path().toStdString());
         QCOMPARE(store.read().state, State::Missing);
     }
 
     void writingCreatesAPrivateFolderAndAPrivateFile() {
         const mode_t oldUmask = ::umask(0);
-        FileHistoryStore store(path());
+        FileHistoryStore store(path().toStdString());
+        fault = Fault{"mkdir", EEXIST}; // each folder made by another copy at the same moment
         const std::string problem = writeBytes(store, "\"a\"\r\n");
+        fault = Fault{};
         ::umask(oldUmask);
         QCOMPARE(problem, std::string());
         QCOMPARE(modeOf(folder()), mode_t(0700));
@@ -168,14 +178,19 @@ private slots:
     }
 
     void anExistingFileAndFolderOpenToOthersAreMadePrivate() {
-        FileHistoryStore store(path());
+        FileHistoryStore store(path().toStdString());
         QCOMPARE(writeBytes(store, "\"a\"\r\n"), std::string());
         QVERIFY(::chmod(QFile::encodeName(path()).constData(), 0644) == 0);
         QVERIFY(::chmod(QFile::encodeName(folder()).constData(), 0777) == 0);
+        // A copy of the passwords left by a killed write goes; a name of another form stays.
+        QVERIFY(QFile(path() + QLatin1String(".tmp-Ab12Cd")).open(QIODevice::WriteOnly) &&
+                QFile(path() + QLatin1String(".tmp-mine")).open(QIODevice::WriteOnly));
         QCOMPARE(writeBytes(store, "\"b\"\r\n"), std::string());
         QCOMPARE(modeOf(path()), mode_t(0600));
         QCOMPARE(modeOf(folder()), mode_t(0700));
         QCOMPARE(contentsOf(path()), QByteArray("\"b\"\r\n"));
+        QCOMPARE(QDir(folder()).entryList({QStringLiteral("*.tmp-*")}),
+                 QStringList{QStringLiteral("passwords.txt.tmp-mine")});
     }
 
     void whatIsNotARegularFileIsUnreadableAndReadAtOnce_data() {
@@ -212,7 +227,7 @@ private slots:
             std::strcpy(address.sun_path, name.constData());
             QVERIFY(::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
         }
-        FileHistoryStore store(path());
+        FileHistoryStore store(name.toStdString());
         const platform::StoredHistory stored = store.read();
         if (socketFd >= 0) {
             ::close(socketFd);
@@ -222,21 +237,29 @@ private slots:
         QVERIFY(stored.bytes.empty());
     }
 
+    // A file at the limit loads, one past it does not, and what the program writes stays within
+    // it: a file it wrote is always one it reads back.
     void aHugeFileIsNotReadIntoMemory() {
         QVERIFY(QDir().mkpath(folder()));
+        const qint64 limit = platform::HistoryStore::LargestFile;
         QFile file(path());
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.resize(1024 * 1024 + 1)); // sparse: costs no disk
+        QCOMPARE(file.write('"' + QByteArray(limit - 4, 'x') + "\"\r\n"), limit);
         file.close();
-        FileHistoryStore store(path());
+        FileHistoryStore store(path().toStdString());
+        history::HistoryFile history(store);
+        QCOMPARE(history.read().entries.size(), std::size_t(1));
+        QCOMPARE(history.save("new"), std::string());
+        QCOMPARE(store.read().state, State::Present);
+        QVERIFY(file.resize(limit + 1)); // sparse: costs no disk
         QCOMPARE(store.read().state, State::Unreadable);
     }
 
     void aFileSizeLimitFailsTheWriteAndLeavesThePreviousFileWhole() {
-        FileHistoryStore store(path());
+        FileHistoryStore store(path().toStdString());
         QCOMPARE(writeBytes(store, "\"old\"\r\n"), std::string());
 
-        // A real file size limit, as `ulimit -f` sets: the store must have SIGXFSZ ignored, or
+        // A real file size limit, as `ulimit -f` sets: the program must have SIGXFSZ ignored, or
         // it kills this test. The lock file stays empty, so it is the data write that fails: a
         // short file must not replace the old one.
         struct rlimit oldLimit {};
@@ -271,6 +294,7 @@ private slots:
         QTest::newRow("write EFBIG") << Fault{"write", EFBIG} << false;
         QTest::newRow("short write") << Fault{"write", ENOSPC, 0, true} << false;
         QTest::newRow("its fsync") << Fault{"fsync", EIO} << false;
+        QTest::newRow("its fsync interrupted, not failed") << Fault{"fsync", EINTR} << false;
         QTest::newRow("the rename") << Fault{"rename", EIO} << false;
         QTest::newRow("the folder's fsync") << Fault{"fsync", EIO, 1} << true;
     }
@@ -278,7 +302,7 @@ private slots:
     void everyFailingStepIsAFailedWrite() {
         QFETCH(Fault, injected);
         QFETCH(bool, swapped);
-        FileHistoryStore store(path());
+        FileHistoryStore store(path().toStdString());
         history::HistoryFile file(store);
         file.read();
         QCOMPARE(file.save("old"), std::string());
@@ -288,6 +312,11 @@ private slots:
         fault = injected;
         const std::string problem = file.save("new");
         fault = Fault{};
+        if (injected.error == EINTR) { // asked for again: nothing failed
+            QCOMPARE(problem, std::string());
+            QCOMPARE(contentsOf(path()), both);
+            return;
+        }
         QVERIFY2(problem.find(std::strerror(injected.error)) != std::string::npos, problem.c_str());
         QCOMPARE(contentsOf(path()), swapped ? both : old);
         QCOMPARE(file.pending(), std::size_t(1));
@@ -301,14 +330,67 @@ private slots:
         QCOMPARE(file.pending(), std::size_t(0));
     }
 
+    // The real file is written, and its folder keeps its mode (setgid bit and all); a link into
+    // a folder that is not there (a disk not mounted) is told, with nothing made on its way.
+    void linksAreFollowedAndNothingElseChanges_data() {
+        QTest::addColumn<QByteArray>("target"); // TOP stands for the test's own folder
+        QTest::addColumn<QByteArray>("folder"); // the real file's, under TOP; none when dangling
+        QTest::newRow("into a shared folder")
+            << QByteArray("TOP/shared/passwords.txt") << QByteArray("shared");
+        QTest::newRow("a chain of two, one relative")
+            << QByteArray("TOP/hop") << QByteArray("shared");
+        QTest::newRow("into a Latin-1 folder")
+            << QByteArray("TOP/caf\xe9/passwords.txt") << QByteArray("caf\xe9");
+        QTest::newRow("dangling") << QByteArray("TOP/usb/tavik/passwords.txt") << QByteArray();
+    }
+
+    void linksAreFollowedAndNothingElseChanges() {
+        QFETCH(QByteArray, target);
+        QFETCH(QByteArray, folder);
+        const std::string top = (dir_.path() + QStringLiteral("/share")).toStdString();
+        for (const char* made : {"", "/data", "/data/tavik", "/shared", "/caf\xe9"}) {
+            QVERIFY(::mkdir((top + made).c_str(), 0700) == 0 &&
+                    ::chmod((top + made).c_str(), 02775) == 0);
+        }
+        const std::string link = top + "/data/tavik/passwords.txt";
+        QVERIFY(::symlink("shared/passwords.txt", (top + "/hop").c_str()) == 0);
+        QVERIFY(::symlink(target.replace("TOP", top.c_str()).constData(), link.c_str()) == 0);
+        FileHistoryStore store(link);
+        history::HistoryFile file(store);
+        file.read();
+        const std::string problem = file.save("new");
+        QVERIFY2(folder.isEmpty() ? problem.find("which is not there") != std::string::npos
+                                  : problem.empty(),
+                 problem.c_str());
+        QCOMPARE(store.read().bytes, std::string(folder.isEmpty() ? "" : "\"new\"\r\n"));
+        struct stat status {};
+        ::stat((top + "/" + (folder.isEmpty() ? "usb" : folder.toStdString())).c_str(), &status);
+        QCOMPARE(status.st_mode & 07777, mode_t(folder.isEmpty() ? 0 : 02775));
+    }
+
+    // Run as root in a user's folder, what it makes is the user's: the user's next run opens it.
+    void asRootTheUsersFilesStayTheUsers() {
+        if (::geteuid() != 0) {
+            QSKIP("only root can give files away");
+        }
+        QVERIFY(QDir().mkpath(folder()) &&
+                ::chown(folder().toStdString().c_str(), 4321, 4321) == 0);
+        FileHistoryStore store(path().toStdString());
+        QCOMPARE(writeBytes(store, "\"a\"\r\n"), std::string());
+        for (const QString& made : {path(), path() + QStringLiteral(".lock")}) {
+            QCOMPARE(QFileInfo(made).ownerId(), 4321u);
+        }
+    }
+
     // Two writers, the second through a link to the file: while the first rewrites the file
     // under its lock, the second must wait, and then build on the first one's result.
     void aSecondWriterWaitsForTheFirstAndSeesItsResult() {
-        FileHistoryStore first(path());
+        FileHistoryStore first(path().toStdString());
         QCOMPARE(writeBytes(first, "\"old\"\r\n"), std::string());
         QVERIFY(QDir().mkpath(dir_.path() + QStringLiteral("/linked")));
         QVERIFY(QFile::link(path(), dir_.path() + QStringLiteral("/linked/passwords.txt")));
-        FileHistoryStore second(dir_.path() + QStringLiteral("/linked/passwords.txt"));
+        FileHistoryStore second(
+            (dir_.path() + QStringLiteral("/linked/passwords.txt")).toStdString());
         const auto append = [](const char* entry, std::function<void()> whileLocked) {
             return [=](const platform::StoredHistory& now) {
                 whileLocked();
@@ -328,7 +410,7 @@ private slots:
     }
 
     void theRewriteSeesTheFileAsItIsNowAndMayDecline() {
-        FileHistoryStore store(path());
+        FileHistoryStore store(path().toStdString());
         QCOMPARE(writeBytes(store, "\"a\"\r\n"), std::string());
         std::string seen;
         const auto decline = [&](const platform::StoredHistory& now) {
@@ -346,7 +428,7 @@ private slots:
         const QByteArray lockName = QFile::encodeName(path() + QStringLiteral(".lock"));
         const int otherCopy = ::open(lockName.constData(), O_RDWR | O_CREAT, 0600);
         QVERIFY(::flock(otherCopy, LOCK_EX) == 0);
-        FileHistoryStore store(path());
+        FileHistoryStore store(path().toStdString());
         QCOMPARE(writeBytes(store, "\"x\"\r\n", 200ms),
                  std::string("the history is locked by another program"));
         QVERIFY(!QFile::exists(path()));
@@ -356,7 +438,7 @@ private slots:
 
     void aLockFileThatCannotBeMadeSaysWhy() {
         QVERIFY(QDir().mkpath(path() + QStringLiteral(".lock")));
-        FileHistoryStore store(path());
+        FileHistoryStore store(path().toStdString());
         const std::string problem = writeBytes(store, "\"x\"\r\n");
         QVERIFY2(problem.find("Is a directory") != std::string::npos, problem.c_str());
     }

@@ -1,0 +1,108 @@
+#include "platform/AtomicReplace.h"
+
+#include "platform/SystemCall.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
+#include <dirent.h>
+#include <fcntl.h>
+
+namespace platform {
+
+namespace {
+
+constexpr std::string_view TemporaryMark = ".tmp-";
+constexpr std::size_t RandomPartLength = 6; // mkostemp's XXXXXX
+
+bool isTemporaryOf(std::string_view name, const std::string& file) {
+    return name.size() == file.size() + TemporaryMark.size() + RandomPartLength &&
+           name.starts_with(file) && name.substr(file.size()).starts_with(TemporaryMark) &&
+           std::all_of(name.end() - RandomPartLength, name.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+void removeLeftovers(const RealFile& file) {
+    DIR* folder = ::opendir(file.folder.c_str());
+    if (!folder) {
+        return; // the write that follows will say what is wrong with the folder
+    }
+    while (const dirent* entry = ::readdir(folder)) {
+        if (isTemporaryOf(entry->d_name, file.name)) {
+            ::unlinkat(::dirfd(folder), entry->d_name, 0);
+        }
+    }
+    ::closedir(folder);
+}
+
+// A flush interrupted by a signal has not failed: it is asked for again.
+bool flushed(int fd) {
+    while (::fsync(fd) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes all of `bytes` to `fd` and flushes them to the disk, or says why it could not.
+std::string writeAndSync(int fd, const std::string& bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return systemReason(n < 0 ? errno : ENOSPC);
+        }
+        written += std::size_t(n);
+    }
+    return flushed(fd) ? std::string() : systemReason();
+}
+
+// The new file is owned as the file it replaces, or as its folder when there is none yet.
+bool ownedAsBefore(int fd, const RealFile& file) {
+    struct stat model {};
+    return (::stat(file.path().c_str(), &model) == 0 || ::stat(file.folder.c_str(), &model) == 0) &&
+           ownedLike(fd, model);
+}
+
+// Makes the rename that replaced the file durable as well as its contents.
+std::string syncFolder(const std::string& folder) {
+    const Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.get() >= 0 && flushed(fd.get()) ? std::string()
+                                              : because("its folder could not be flushed to disk");
+}
+
+} // namespace
+
+HistoryStore::Outcome replaceFile(const RealFile& file, const std::string& bytes) {
+    removeLeftovers(file);
+    const std::string path = file.path();
+    std::string temporaryName = path + std::string(TemporaryMark) + "XXXXXX";
+    Descriptor temporary(::mkostemp(temporaryName.data(), O_CLOEXEC));
+    if (temporary.get() < 0) {
+        return {because("a new file beside it could not be created")};
+    }
+    // The umask may have taken the owner's own rights away.
+    std::string problem = ::fchmod(temporary.get(), S_IRUSR | S_IWUSR) != 0
+                              ? because("its permissions could not be set")
+                          : !ownedAsBefore(temporary.get(), file)
+                              ? because("its owner could not be kept")
+                              : writeAndSync(temporary.get(), bytes);
+    if (const std::string closed = temporary.close(); problem.empty()) {
+        problem = closed;
+    }
+    if (problem.empty() && ::rename(temporaryName.c_str(), path.c_str()) != 0) {
+        problem = because("the new file could not take its place");
+    }
+    if (!problem.empty()) {
+        ::unlink(temporaryName.c_str());
+        return {problem};
+    }
+    return {syncFolder(file.folder), true};
+}
+
+} // namespace platform

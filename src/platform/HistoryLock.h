@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/RealFile.h"
+#include "platform/SystemCall.h"
+
+#include <chrono>
+#include <string>
+
+namespace platform {
+
+// An exclusive flock(2) on a file beside the real history file (NAME.lock), held until this
+// object goes; every copy of the program takes it before it reads the file for a rewrite.
+// Deliberately not QLockFile: it cannot say why a lock file could not be made (a full disk, a
+// read-only folder and a folder in its place all look alike), it waits out its whole timeout
+// when a folder stands at the lock's path, and its doubling retry interval lets copies that
+// wait behind many others time out. A kernel lock also goes with a process that is killed, so
+// there is no stale lock to detect.
+class HistoryLock {
+public:
+    explicit HistoryLock(const RealFile& file);
+
+    // Tries at short, random intervals until `wait` has passed, so that many copies closing at
+    // once take turns rather than back off in step. Returns what went wrong, if anything.
+    std::string acquire(std::chrono::milliseconds wait);
+
+private:
+    Descriptor fd_;
+    std::string problem_;
+};
+
+} // namespace platform
