@@ -12,6 +12,7 @@
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
+    platform::setUpProcess();
     if (const std::optional<int> status = handleInformationOptions(argc, argv)) {
         return *status;
     }
@@ -33,7 +34,6 @@ int main(int argc, char* argv[]) {
     // Installed before the history is read, so that a stop requested during start-up still
     // closes the window through its normal path.
     platform::ShutdownSignals shutdownSignals;
-    platform::setUpProcess();
     platform::SystemRandomSource random;
     platform::FileHistoryStore historyStore(platform::defaultHistoryLocation());
     window::Form1 form(random, historyStore);

@@ -38,7 +38,11 @@ HistoryFile::Loaded HistoryFile::read() {
 }
 
 std::string HistoryFile::save(const std::string& entry) {
-    pending_.push_back(entry);
+    try {
+        pending_.push_back(entry);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory;
+    }
     if (pending_.size() > std::size_t(HistoryTable::Capacity)) {
         pending_.pop_front();
         if (alreadyInFile_ > 0) {

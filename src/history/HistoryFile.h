@@ -17,7 +17,7 @@ class HistoryFile {
 public:
     // How long a write waits for another program to let go of the file: a Save briefly, so
     // that the window never seems to hang; a retry in the background more briefly still; the
-    // close, which has nothing else to do, longer.
+    // close as long as a Save when it has nothing to lose, and longer when saves would be lost.
     static constexpr std::chrono::milliseconds SaveLockWait{1000};
     static constexpr std::chrono::milliseconds RetryLockWait{100};
     static constexpr std::chrono::milliseconds CloseLockWait{10000};

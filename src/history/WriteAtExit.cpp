@@ -32,7 +32,8 @@ void writePendingSaves() {
 
 } // namespace
 
-WriteAtExit::WriteAtExit(HistoryFile& file) {
+WriteAtExit::WriteAtExit(HistoryFile& file)
+    : file_(file) {
     // Registered once the program is under way, so that it runs before the exit handlers of
     // what started earlier, the C++ runtime and Qt's own among them.
     static const bool registered = std::atexit(&writePendingSaves) == 0;
@@ -41,7 +42,10 @@ WriteAtExit::WriteAtExit(HistoryFile& file) {
 }
 
 WriteAtExit::~WriteAtExit() {
-    watched = nullptr;
+    // A newer one (the next window) may watch its own file by now.
+    if (watched == &file_) {
+        watched = nullptr;
+    }
 }
 
 } // namespace history

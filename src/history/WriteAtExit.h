@@ -7,14 +7,17 @@ class HistoryFile;
 // The last try for saves still pending when the program ends through exit() without closing
 // its window, as Qt ends it when the X server goes away: the hook, registered once, writes
 // them and says on standard error how many were written, or lost and why. It touches nothing
-// but the history file. While an instance lives it watches `file`; once it goes, the hook does
-// nothing.
+// but the history file. The newest instance watches its `file` while it lives; once it goes,
+// the hook does nothing.
 class WriteAtExit {
 public:
     explicit WriteAtExit(HistoryFile& file);
     ~WriteAtExit();
     WriteAtExit(const WriteAtExit&) = delete;
     WriteAtExit& operator=(const WriteAtExit&) = delete;
+
+private:
+    HistoryFile& file_;
 };
 
 } // namespace history

@@ -2,8 +2,11 @@
 
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <vector>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,17 +14,34 @@ namespace platform {
 
 namespace {
 
-constexpr int HandledSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// The handler may only do async-signal-safe work: it writes one byte to this socket. It runs
+// on whichever thread the kernel picks, so the number is a lock-free atomic.
+std::atomic<int> signalSocket{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-// The handler may only do async-signal-safe work: it writes one byte to this socket.
-volatile std::sig_atomic_t signalSocket = -1;
+// The stop signals that would have ended the program as it was started. One it was started
+// with ignored (SIGHUP under nohup, SIGINT in a background job of a script) stays ignored, as
+// whoever started it meant; SIGTERM always closes it. Read once, before any handler is set.
+const std::vector<int>& handledSignals() {
+    static const std::vector<int> handled = [] {
+        std::vector<int> numbers{SIGTERM};
+        for (int number : {SIGINT, SIGHUP}) {
+            struct sigaction inherited {};
+            if (sigaction(number, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN) {
+                numbers.push_back(number);
+            }
+        }
+        return numbers;
+    }();
+    return handled;
+}
 
 void setHandler(void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int number : HandledSignals) {
+    for (int number : handledSignals()) {
         sigaction(number, &action, nullptr);
     }
 }
@@ -54,7 +74,7 @@ ShutdownSignals::~ShutdownSignals() {
 void ShutdownSignals::handleSignal(int) {
     const int savedErrno = errno;
     const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalSocket, &byte, 1);
+    [[maybe_unused]] const ssize_t written = ::write(signalSocket.load(), &byte, 1);
     errno = savedErrno;
 }
 

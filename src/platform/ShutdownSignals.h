@@ -7,7 +7,8 @@ class QSocketNotifier;
 namespace platform {
 
 // Turns SIGTERM, SIGINT and SIGHUP into a Qt signal delivered on the event loop, so that the
-// program closes its window, and writes its history, as it would for a person. Every signal is
+// program closes its window, and writes its history, as it would for a person. SIGINT and
+// SIGHUP are left ignored when the program was started with them ignored (nohup). Every signal is
 // one more request: a second one (SIGHUP after SIGTERM at logout, say) must not kill the program
 // halfway through writing the history, and must not be lost while a message box waits.
 // Qt offers no portable way to do this; this is its documented self-pipe pattern. Make one

@@ -207,8 +207,11 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::Form_Unload() {
     retryTimer_.stop();
     // Every save is normally on disk already; this also leaves the file in the program's own
-    // format, and retries saves whose write failed.
-    const std::string problem = historyFile_.write();
+    // format, and retries saves whose write failed. With nothing to lose, nobody is kept
+    // waiting for a lock that another program holds.
+    const std::string problem =
+        historyFile_.write(historyFile_.pending() == 0 ? history::HistoryFile::SaveLockWait
+                                                       : history::HistoryFile::CloseLockWait);
     if (problem.empty()) {
         return;
     }
@@ -222,25 +225,34 @@ void Form1::Form_Unload() {
         return;
     }
     historyKept_ = false;
-    lastToldProblem_.clear(); // the last chance: always tell
     reportHistoryProblem(historyFile_.unconfirmed()
                              ? "The password history was written to " + where +
                                    ", but the disk did not confirm it"
                              : "The password history was not saved to " + where,
-                         problem, " " + historyFile_.unsavedSummary());
+                         problem, " " + historyFile_.unsavedSummary(), Always);
 }
 
 std::string Form1::reportHistoryProblem(const std::string& what, const std::string& problem,
-                                        const std::string& consequence) {
+                                        const std::string& consequence, Telling telling) {
     const std::string message = what + ": " + problem + "." + consequence;
-    std::fprintf(stderr, "tavik: %s\n", message.c_str());
+    // Writes that keep failing are one fault until a write works again: standard error hears
+    // each reason once, and the person gets one box, whatever reasons follow.
+    if (reasonsTold_.insert(problem).second || telling == Always) {
+        std::fprintf(stderr, "tavik: %s\n", message.c_str());
+    }
     // At start the window is not shown yet (showEvent tells the person), and a program being
-    // stopped has nobody to ask. A write that keeps failing for the same reason is told once.
-    if (isVisible() && !closingUnattended_ && !messageBox_ && problem != lastToldProblem_) {
-        lastToldProblem_ = problem;
+    // stopped has nobody to ask.
+    if (isVisible() && !closingUnattended_ && !messageBox_ &&
+        (!boxShownForFault_ || telling == Always)) {
+        boxShownForFault_ = true;
         tellPerson(message);
     }
     return message;
+}
+
+void Form1::faultCleared() {
+    reasonsTold_.clear();
+    boxShownForFault_ = false;
 }
 
 void Form1::tellPerson(const std::string& message) {
@@ -343,7 +355,7 @@ void Form1::Command2_Click() {
     const std::string problem = historyFile_.save(CurrentPassword);
     if (problem.empty()) {
         retryTimer_.stop(); // the earlier saves went with this one
-        lastToldProblem_.clear();
+        faultCleared();
         return;
     }
     const std::string where = historyFile_.location();
@@ -365,10 +377,10 @@ void Form1::retryPendingSaves() {
     const std::string problem = historyFile_.write(history::HistoryFile::RetryLockWait);
     if (problem.empty()) {
         retryTimer_.stop();
-        lastToldProblem_.clear();
+        faultCleared();
         std::fprintf(stderr, "tavik: %zu saved password(s) kept in memory are now written to %s.\n",
                      count, historyFile_.location().c_str());
-    } else if (problem != lastToldProblem_) {
+    } else {
         const std::string where = historyFile_.location();
         reportHistoryProblem(historyFile_.unconfirmed()
                                  ? "The passwords saved are in " + where +

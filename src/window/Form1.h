@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <set>
 #include <string>
 
 class QCheckBox;
@@ -55,11 +56,15 @@ private:
     void showPasswordBoxMenu(const QPoint& position);
     // Says what went wrong with the history (`what`, naming the file), why, and what follows for
     // the saved passwords, on standard error and, when a person is there to read it, in the
-    // window. Returns the message.
+    // window: once for a fault that goes on, unless it must always be told. Returns the message.
+    enum Telling { OncePerFault, Always };
     std::string reportHistoryProblem(const std::string& what, const std::string& problem,
-                                     const std::string& consequence);
+                                     const std::string& consequence,
+                                     Telling telling = OncePerFault);
+    // A write worked: the next failure is a new fault, told again.
+    void faultCleared();
     void tellPerson(const std::string& message);
-    // Writes the saves whose write failed, quietly: a reason already told is not told again.
+    // Writes the saves whose write failed, quietly: a fault already told is not told again.
     void retryPendingSaves();
 
     void Form_Load();
@@ -76,8 +81,9 @@ private:
     bool closingUnattended_ = false;
     bool unloaded_ = false;
     bool historyKept_ = true;
-    std::string unreadableAtStart_; // told to the person once the window shows
-    std::string lastToldProblem_;   // a write that keeps failing the same way is told once
+    std::string unreadableAtStart_;     // told to the person once the window shows
+    std::set<std::string> reasonsTold_; // on standard error, since the last write that worked
+    bool boxShownForFault_ = false;     // in the window, since the last write that worked
     QPointer<QMessageBox> messageBox_;
 
     // Form-level state.

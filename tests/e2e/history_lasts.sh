@@ -116,6 +116,20 @@ kill -KILL "$TAVIK_PID"
 wait "$TAVIK_PID" 2>/dev/null || true
 e2e_expect_history "$first" "$second" "$third" "$fourth" "$fifth"
 
+# Started as nohup and some launchers start it, with SIGHUP ignored and standard error closed:
+# a Save under a lock held elsewhere is told in a box, the window still answers, a hang-up
+# leaves it open, and the save is written.
+flock "$history.lock" sleep 4 &
+: >"$E2E_DIR/stderr" # what the killed copy above reported
+e2e_start_tavik sh -c 'trap "" HUP && exec "$0" 2>&-' "$TAVIK"
+kept=$(e2e_generate)
+e2e_save
+for _ in $(seq 50); do (($(xdotool search --onlyvisible --pid "$TAVIK_PID" --name '^Tavik$' | wc -l) > 1)) && break; sleep 0.1; done
+xdotool key Escape
+kill -HUP "$TAVIK_PID"
+e2e_generate >/dev/null
+e2e_exit
+
 # The X server goes away, as at logout, before the retry comes: the exit hook writes the save.
 e2e_start_tavik
 sixth=$(e2e_generate)
@@ -124,5 +138,5 @@ kill -TERM "$(pgrep -f "^Xvfb -displayfd" -P $$ | head -n 1)"
 for _ in $(seq 100); do kill -0 "$TAVIK_PID" 2>/dev/null || break; sleep 0.05; done
 kill -0 "$TAVIK_PID" 2>/dev/null && e2e_fail "the program outlived its X server"
 e2e_wait_for_report 'at exit, 1 saved password(s) kept in memory were written'
-e2e_expect_history "$first" "$second" "$third" "$fourth" "$fifth" "$sixth"
+e2e_expect_history "$first" "$second" "$third" "$fourth" "$fifth" "$kept" "$sixth"
 echo "PASS: history lasts"
