@@ -1,12 +1,14 @@
 # The two everyday commands: `make run` and `make test`. Both install what is missing first.
 BUILD_DIR      ?= build
 SANITIZE_DIR   ?= build-sanitize
+TSAN_DIR       ?= build-tsan
+TSAN_TESTS     := file_history_store history_file form1
 BUILD_TYPE     ?= RelWithDebInfo
 PREFIX         ?= /usr/local
 JOBS           ?= $(shell nproc)
 MAKEFLAGS      += --no-print-directory
 
-.PHONY: all deps configure build run test test-sanitize bench install deb clean
+.PHONY: all deps configure build run test test-sanitize test-tsan bench install deb clean
 
 all: build
 
@@ -33,6 +35,14 @@ test-sanitize: deps
 	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	@ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
+# The tests of the history's store and of the window, whose writes run on a thread of their
+# own, built with ThreadSanitizer.
+test-tsan: deps
+	@cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DTAVIK_TSAN=ON >/dev/null
+	@cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TESTS)
+	@TSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/tsan.supp:halt_on_error=1 \
+	    ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -R '^($(subst $() ,|,$(TSAN_TESTS)))$$'
+
 bench: build
 	@bench/run-all $(BUILD_DIR)
 
@@ -44,4 +54,4 @@ deb: deps
 	@scripts/build-deb
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-deb
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) build-deb

@@ -39,6 +39,7 @@ int main(int argc, char* argv[]) {
     window::Form1 form(random, historyStore);
     QObject::connect(&shutdownSignals, &platform::ShutdownSignals::shutdownRequested, &form,
                      &window::Form1::closeUnattended);
+    QObject::connect(&form, &window::Form1::closed, &app, &QApplication::quit);
     form.show();
     const int status = QApplication::exec();
     return form.historyKept() ? status : 1;

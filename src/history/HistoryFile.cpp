@@ -37,7 +37,7 @@ HistoryFile::Loaded HistoryFile::read() {
     return loaded;
 }
 
-std::string HistoryFile::save(const std::string& entry) {
+std::string HistoryFile::keep(const std::string& entry) {
     try {
         pending_.push_back(entry);
     } catch (const std::bad_alloc&) {
@@ -49,7 +49,12 @@ std::string HistoryFile::save(const std::string& entry) {
             --alreadyInFile_;
         }
     }
-    return write(SaveLockWait);
+    return {};
+}
+
+std::string HistoryFile::save(const std::string& entry) {
+    const std::string problem = keep(entry);
+    return problem.empty() ? write(SaveLockWait) : problem;
 }
 
 std::string HistoryFile::unsavedSummary() const {

@@ -33,6 +33,10 @@ public:
     // read gives none too, and is then never replaced by write().
     Loaded read();
 
+    // Records `entry` as saved in this run, to be written by the next write. Returns why it
+    // could not be kept (no memory), if it could not.
+    std::string keep(const std::string& entry);
+
     // Records `entry` as saved in this run and writes it at once, together with any earlier save
     // whose write failed. A save that cannot be written stays pending for the next write.
     // Returns what write() returns.

@@ -10,9 +10,14 @@ namespace history {
 namespace {
 
 HistoryFile* watched = nullptr;
+std::mutex* watchedWriting = nullptr;
 
 void writePendingSaves() {
-    if (!watched || watched->pending() == 0) {
+    if (!watched) {
+        return;
+    }
+    watchedWriting->lock(); // never unlocked: the process is ending
+    if (watched->pending() == 0) {
         return;
     }
     const std::size_t count = watched->pending();
@@ -32,13 +37,14 @@ void writePendingSaves() {
 
 } // namespace
 
-WriteAtExit::WriteAtExit(HistoryFile& file)
+WriteAtExit::WriteAtExit(HistoryFile& file, std::mutex& writing)
     : file_(file) {
     // Registered once the program is under way, so that it runs before the exit handlers of
     // what started earlier, the C++ runtime and Qt's own among them.
     static const bool registered = std::atexit(&writePendingSaves) == 0;
     (void)registered;
     watched = &file;
+    watchedWriting = &writing;
 }
 
 WriteAtExit::~WriteAtExit() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <mutex>
+
 namespace history {
 
 class HistoryFile;
@@ -11,7 +13,10 @@ class HistoryFile;
 // the hook does nothing.
 class WriteAtExit {
 public:
-    explicit WriteAtExit(HistoryFile& file);
+    // `writing` is held by whoever writes `file` (a thread of its own, say): the hook takes it,
+    // so that it waits for a write under way, and keeps it, so that no write follows its own
+    // while the process ends.
+    WriteAtExit(HistoryFile& file, std::mutex& writing);
     ~WriteAtExit();
     WriteAtExit(const WriteAtExit&) = delete;
     WriteAtExit& operator=(const WriteAtExit&) = delete;

@@ -25,6 +25,32 @@ namespace {
 
 constexpr char RetriedSave[] = " It is kept and retried every few seconds until it is written.";
 
+// How a message about a write that failed begins: what became of the saves, and in which file.
+std::string whatBecameOfTheSaves(const WriteReport& report, const std::string& file) {
+    using Cause = WriteReport::Cause;
+    if (report.unconfirmed) {
+        switch (report.cause) {
+        case Cause::Save:
+            return "The password just saved is in " + file + ", but the disk did not confirm it";
+        case Cause::Retry:
+            return "The passwords saved are in " + file +
+                   ", but the disk still did not confirm them";
+        case Cause::Close:
+            return "The password history was written to " + file +
+                   ", but the disk did not confirm it";
+        }
+    }
+    switch (report.cause) {
+    case Cause::Save:
+        return "The password just saved was not written to " + file;
+    case Cause::Retry:
+        return "The passwords saved were still not written to " + file;
+    case Cause::Close:
+        return "The password history was not saved to " + file;
+    }
+    return {};
+}
+
 // The layout is given in twips; 15 twips make one logical pixel at 96 dpi, and Qt's high-dpi
 // scaling takes care of denser screens.
 QRect fromTwips(int left, int top, int width, int height) {
@@ -51,14 +77,11 @@ void setColor(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
 Form1::Form1(platform::RandomSource& random, platform::HistoryStore& historyStore, QWidget* parent)
     : QWidget(parent)
     , random_(random)
-    , historyFile_(historyStore) {
+    , historyFile_(historyStore)
+    , historyWhere_(historyFile_.location()) {
     createControls();
     setFocusOrder();
     platform::keepSelectionSecret();
-    // A save kept after a failed write reaches the disk soon after the fault clears, even if
-    // the program then ends without a close (the display gone, kill -9, a crash).
-    retryTimer_.setInterval(2000);
-    connect(&retryTimer_, &QTimer::timeout, this, &Form1::retryPendingSaves);
     Form_Load();
 }
 
@@ -167,9 +190,9 @@ void Form1::Form_Load() {
     if (!loaded.problem.empty()) {
         // The window is not shown yet: the person is told as soon as it is, not only at the
         // first Save that cannot be written.
-        unreadableAtStart_ = reportHistoryProblem(
-            "The password history was not loaded from " + historyFile_.location(), loaded.problem,
-            " Passwords you save now are not kept.");
+        unreadableAtStart_ =
+            reportHistoryProblem("The password history was not loaded from " + historyWhere_,
+                                 loaded.problem, " Passwords you save now are not kept.");
     }
     History.load(loaded.entries);
     RefreshHistoryList();
@@ -201,35 +224,53 @@ void Form1::closeEvent(QCloseEvent* event) {
         unloaded_ = true;
         Form_Unload();
     }
-    event->accept(); // closing is never refused
+    // Closing is never refused: the window is gone already, and only waits out of sight for the
+    // history's last write, so that a close that loses saves can still be told.
+    event->setAccepted(historyClosed_);
 }
 
 void Form1::Form_Unload() {
-    retryTimer_.stop();
+    hide();
     // Every save is normally on disk already; this also leaves the file in the program's own
-    // format, and retries saves whose write failed. With nothing to lose, nobody is kept
-    // waiting for a lock that another program holds.
-    const std::string problem =
-        historyFile_.write(historyFile_.pending() == 0 ? history::HistoryFile::SaveLockWait
-                                                       : history::HistoryFile::CloseLockWait);
-    if (problem.empty()) {
-        return;
+    // format, and retries saves whose write failed.
+    historyWriter_.close();
+}
+
+void Form1::historyWritten(const WriteReport& report) {
+    if (report.cause == WriteReport::Cause::Close) {
+        historyClosed(report);
+    } else if (report.problem.empty()) {
+        if (report.cause == WriteReport::Cause::Retry) {
+            std::fprintf(stderr,
+                         "tavik: %zu saved password(s) kept in memory are now written to %s.\n",
+                         report.written, historyWhere_.c_str());
+        }
+        faultCleared();
+    } else {
+        reportHistoryProblem(
+            whatBecameOfTheSaves(report, historyWhere_), report.problem,
+            report.mayWrite ? RetriedSave : " It is kept in this window only until Tavik closes.");
     }
-    const std::string where = historyFile_.location();
-    if (historyFile_.pending() == 0) {
+    if (report.cause != WriteReport::Cause::Retry) {
+        emit historyReported();
+    }
+}
+
+void Form1::historyClosed(const WriteReport& report) {
+    if (!report.problem.empty() && report.pending == 0) {
         // Nothing saved is lost: no alarm, and a success status.
-        std::fprintf(stderr, "tavik: %s %s: %s.\n", where.c_str(),
-                     historyFile_.unconfirmed() ? "was rewritten, but the disk did not confirm it"
-                                                : "was left as it was",
-                     problem.c_str());
-        return;
+        std::fprintf(stderr, "tavik: %s %s: %s.\n", historyWhere_.c_str(),
+                     report.unconfirmed ? "was rewritten, but the disk did not confirm it"
+                                        : "was left as it was",
+                     report.problem.c_str());
+    } else if (!report.problem.empty()) {
+        historyKept_ = false;
+        reportHistoryProblem(whatBecameOfTheSaves(report, historyWhere_), report.problem,
+                             " " + report.unsavedSummary, Always);
     }
-    historyKept_ = false;
-    reportHistoryProblem(historyFile_.unconfirmed()
-                             ? "The password history was written to " + where +
-                                   ", but the disk did not confirm it"
-                             : "The password history was not saved to " + where,
-                         problem, " " + historyFile_.unsavedSummary(), Always);
+    historyClosed_ = true;
+    close();
+    emit closed();
 }
 
 std::string Form1::reportHistoryProblem(const std::string& what, const std::string& problem,
@@ -241,9 +282,9 @@ std::string Form1::reportHistoryProblem(const std::string& what, const std::stri
         std::fprintf(stderr, "tavik: %s\n", message.c_str());
     }
     // At start the window is not shown yet (showEvent tells the person), and a program being
-    // stopped has nobody to ask.
-    if (isVisible() && !closingUnattended_ && !messageBox_ &&
-        (!boxShownForFault_ || telling == Always)) {
+    // stopped has nobody to ask. Once the window has gone, only the close's own loss is told.
+    if (!closingUnattended_ && !messageBox_ &&
+        (telling == Always || (isVisible() && !boxShownForFault_))) {
         boxShownForFault_ = true;
         tellPerson(message);
     }
@@ -351,43 +392,8 @@ void Form1::Command2_Click() {
     }
     RefreshHistoryList();
     // Written at once, so that a save survives a logout that takes the display away, a crash
-    // or a kill; a write that fails is retried until it works.
-    const std::string problem = historyFile_.save(CurrentPassword);
-    if (problem.empty()) {
-        retryTimer_.stop(); // the earlier saves went with this one
-        faultCleared();
-        return;
-    }
-    const std::string where = historyFile_.location();
-    if (!historyFile_.mayWrite()) {
-        reportHistoryProblem("The password just saved was not written to " + where, problem,
-                             " It is kept in this window only until Tavik closes.");
-        return;
-    }
-    retryTimer_.start();
-    reportHistoryProblem(historyFile_.unconfirmed()
-                             ? "The password just saved is in " + where +
-                                   ", but the disk did not confirm it"
-                             : "The password just saved was not written to " + where,
-                         problem, RetriedSave);
-}
-
-void Form1::retryPendingSaves() {
-    const std::size_t count = historyFile_.pending();
-    const std::string problem = historyFile_.write(history::HistoryFile::RetryLockWait);
-    if (problem.empty()) {
-        retryTimer_.stop();
-        faultCleared();
-        std::fprintf(stderr, "tavik: %zu saved password(s) kept in memory are now written to %s.\n",
-                     count, historyFile_.location().c_str());
-    } else {
-        const std::string where = historyFile_.location();
-        reportHistoryProblem(historyFile_.unconfirmed()
-                                 ? "The passwords saved are in " + where +
-                                       ", but the disk still did not confirm them"
-                                 : "The passwords saved were still not written to " + where,
-                             problem, RetriedSave);
-    }
+    // or a kill; a write that fails is retried until it works. The window does not wait for it.
+    historyWriter_.save(CurrentPassword);
 }
 
 void Form1::Command3_Click() {

@@ -3,12 +3,11 @@
 #include "generator/PasswordGenerator.h"
 #include "history/HistoryFile.h"
 #include "history/HistoryTable.h"
-#include "history/WriteAtExit.h"
 #include "platform/HistoryStore.h"
 #include "platform/RandomSource.h"
+#include "window/HistoryWriter.h"
 
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 
 #include <set>
@@ -41,6 +40,12 @@ public:
     // False when the close lost saved passwords: the program then ends with a failure status.
     bool historyKept() const { return historyKept_; }
 
+signals:
+    // The write of a Save or of the close has come back, and been told if it had to be.
+    void historyReported();
+    // The history's last write has come back, and the window has closed: the program may end.
+    void closed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -63,9 +68,10 @@ private:
                                      Telling telling = OncePerFault);
     // A write worked: the next failure is a new fault, told again.
     void faultCleared();
+    // What a write of the history came to, told as it needs to be.
+    void historyWritten(const WriteReport& report);
+    void historyClosed(const WriteReport& report);
     void tellPerson(const std::string& message);
-    // Writes the saves whose write failed, quietly: a fault already told is not told again.
-    void retryPendingSaves();
 
     void Form_Load();
     void Form_Unload();
@@ -76,8 +82,11 @@ private:
 
     platform::RandomSource& random_;
     history::HistoryFile historyFile_;
-    history::WriteAtExit writeAtExit_{historyFile_};
-    QTimer retryTimer_; // runs while saves are pending
+    const std::string historyWhere_; // the file's name, for messages
+    HistoryWriter historyWriter_{historyFile_, [this](const WriteReport& report) {
+                                     historyWritten(report);
+                                 }};
+    bool historyClosed_ = false; // the last write has come back
     bool closingUnattended_ = false;
     bool unloaded_ = false;
     bool historyKept_ = true;

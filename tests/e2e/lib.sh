@@ -85,10 +85,10 @@ e2e_clipboard() {
     timeout 0.5 xclip -selection "${1:-clipboard}" -o 2>/dev/null || true # a frozen owner must not hang the test
 }
 
-# Waits until the clipboard holds something other than $1 and prints it.
+# Waits up to five seconds until the clipboard holds something other than $1, and prints it.
 e2e_clipboard_change() {
-    local before=$1 now i
-    for ((i = 0; i < 100; i++)); do
+    local before=$1 now end=$((SECONDS + 5))
+    while ((SECONDS < end)); do
         now=$(e2e_clipboard)
         if [[ -n "$now" && "$now" != "$before" ]]; then
             printf '%s' "$now"

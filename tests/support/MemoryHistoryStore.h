@@ -2,10 +2,12 @@
 
 #include "platform/HistoryStore.h"
 
+#include <mutex>
 #include <new>
 #include <string>
 
 // A history file kept in memory: `stored` is what a read finds, and what an update replaces.
+// A window writes it from a thread of its own: while a write may run, use the locked methods.
 class MemoryHistoryStore final : public platform::HistoryStore {
 public:
     platform::StoredHistory stored;
@@ -24,6 +26,7 @@ public:
     }
 
     Outcome update(const Rewrite& rewrite, std::chrono::milliseconds wait) override {
+        const std::lock_guard lock(mutex_);
         ++updates;
         lockWait = wait;
         if (!failWith.empty()) {
@@ -37,10 +40,25 @@ public:
     }
 
     // The file as it stands, or nothing when there is none.
-    std::string bytes() const { return stored.bytes; }
+    std::string bytes() const {
+        return locked([this] { return stored.bytes; });
+    }
+    int tries() const {
+        return locked([this] { return updates; });
+    }
+    void fail(std::string reason) {
+        locked([&] { failWith = std::move(reason); });
+    }
 
     void holdBytes(std::string bytes) {
         stored.state = platform::StoredHistory::State::Present;
         stored.bytes = std::move(bytes);
+    }
+
+private:
+    static inline std::recursive_mutex mutex_; // one for all, so that a store can still be copied
+    template <typename Step> auto locked(Step step) const -> decltype(step()) {
+        const std::lock_guard lock(mutex_);
+        return step();
     }
 };
