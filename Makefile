@@ -1,4 +1,5 @@
-# The two everyday commands: `make run` and `make test`. Both install what is missing first.
+# The two everyday commands: `make run` and `make test`. Both install what is missing first:
+# each target names the sets of packages it needs (scripts/install-deps lists them).
 BUILD_DIR      ?= build
 SANITIZE_DIR   ?= build-sanitize
 TSAN_DIR       ?= build-tsan
@@ -7,13 +8,14 @@ BUILD_TYPE     ?= RelWithDebInfo
 PREFIX         ?= /usr/local
 JOBS           ?= $(shell nproc)
 MAKEFLAGS      += --no-print-directory
+DEPS           := run
 
 .PHONY: all deps configure build run test test-sanitize test-tsan bench install deb clean
 
 all: build
 
 deps:
-	@scripts/install-deps
+	@scripts/install-deps $(DEPS)
 
 configure: deps
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
@@ -25,6 +27,10 @@ build: configure
 run: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target tavik
 	@scripts/run-tavik $(BUILD_DIR)/tavik
+
+test test-sanitize test-tsan: DEPS := run test
+bench: DEPS := run test bench
+deb: DEPS := run deb
 
 test: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)

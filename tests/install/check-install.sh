@@ -25,4 +25,12 @@ page="$prefix/share/man/man1/tavik.1"
 [[ -f "$page" ]] || fail "no man page"
 warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
 [[ -z "$warnings" ]] || fail "man page warnings: $warnings"
+
+# `make run` asks for the packages that building and running need, and those are none of the
+# tests', the package's or the benchmarks' tools.
+source=$(dirname "$0")/../..
+[[ $(make -n -C "$source" run | grep install-deps) == "scripts/install-deps run" ]] || fail "make run"
+overlap=$(comm -12 <("$source/scripts/install-deps" --list run | sort) \
+    <("$source/scripts/install-deps" --list test deb bench | sort))
+[[ -z "$overlap" ]] || fail "install-deps run installs what only the tests need: $overlap"
 echo "PASS: install"
