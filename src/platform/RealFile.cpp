@@ -7,7 +7,6 @@
 #include <memory>
 
 #include <fcntl.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
