@@ -33,4 +33,8 @@ source=$(dirname "$0")/../..
 overlap=$(comm -12 <("$source/scripts/install-deps" --list run | sort) \
     <("$source/scripts/install-deps" --list test deb bench | sort))
 [[ -z "$overlap" ]] || fail "install-deps run installs what only the tests need: $overlap"
+# A versioned name (clang-14, libclang-rt-14-dev) exists on one release only; the distribution's
+# unversioned default is on every release the README names.
+versioned=$("$source/scripts/install-deps" --list run test deb bench | grep -E -- '-[0-9]+(\.[0-9]+)*(-|$)' || true)
+[[ -z "$versioned" ]] || fail "install-deps names a versioned package: $versioned"
 echo "PASS: install"
