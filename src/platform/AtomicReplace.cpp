@@ -1,40 +1,15 @@
 #include "platform/AtomicReplace.h"
 
-#include "platform/SystemCall.h"
+#include "platform/Descriptor.h"
+#include "platform/RootOwnership.h"
+#include "platform/UnfinishedWrites.h"
 
-#include <algorithm>
-#include <cctype>
-#include <string_view>
-
-#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 
 namespace platform {
 
 namespace {
-
-constexpr std::string_view TemporaryMark = ".tmp-";
-constexpr std::size_t RandomPartLength = 6; // mkostemp's XXXXXX
-
-bool isTemporaryOf(std::string_view name, const std::string& file) {
-    return name.size() == file.size() + TemporaryMark.size() + RandomPartLength &&
-           name.starts_with(file) && name.substr(file.size()).starts_with(TemporaryMark) &&
-           std::all_of(name.end() - RandomPartLength, name.end(),
-                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
-}
-
-void removeLeftovers(const RealFile& file) {
-    DIR* folder = ::opendir(file.folder.c_str());
-    if (!folder) {
-        return; // the write that follows will say what is wrong with the folder
-    }
-    while (const dirent* entry = ::readdir(folder)) {
-        if (isTemporaryOf(entry->d_name, file.name)) {
-            ::unlinkat(::dirfd(folder), entry->d_name, 0);
-        }
-    }
-    ::closedir(folder);
-}
 
 // A flush interrupted by a signal has not failed: it is asked for again.
 bool flushed(int fd) {
@@ -66,7 +41,7 @@ std::string writeAndSync(int fd, const std::string& bytes) {
 bool ownedAsBefore(int fd, const RealFile& file) {
     struct stat model {};
     return (::stat(file.path().c_str(), &model) == 0 || ::stat(file.folder.c_str(), &model) == 0) &&
-           ownedLike(fd, model);
+           giveToOwnerOf(fd, model);
 }
 
 // Makes the rename that replaced the file durable as well as its contents.
@@ -79,9 +54,8 @@ std::string syncFolder(const std::string& folder) {
 } // namespace
 
 HistoryStore::Outcome replaceFile(const RealFile& file, const std::string& bytes) {
-    removeLeftovers(file);
     const std::string path = file.path();
-    std::string temporaryName = path + std::string(TemporaryMark) + "XXXXXX";
+    std::string temporaryName = unfinishedWriteTemplate(file);
     Descriptor temporary(::mkostemp(temporaryName.data(), O_CLOEXEC));
     if (temporary.get() < 0) {
         return {because("a new file beside it could not be created")};

@@ -1,11 +1,15 @@
 #include "platform/FileHistoryStore.h"
 
 #include "platform/AtomicReplace.h"
+#include "platform/Descriptor.h"
 #include "platform/HistoryLock.h"
+#include "platform/OwnFolder.h"
+#include "platform/PathNames.h"
 #include "platform/RealFile.h"
-#include "platform/SystemCall.h"
+#include "platform/UnfinishedWrites.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 namespace platform {
 
@@ -86,8 +90,11 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
     if (!location_.problem.empty()) {
         return {location_.problem};
     }
+    if (std::string problem = makeOwnFolder(folderOf(location_.path)); !problem.empty()) {
+        return {problem};
+    }
     // Every route to one file takes the same lock beside it.
-    const RealFile file = reachRealFile(location_.path);
+    const RealFile file = followLinks(location_.path);
     if (!file.problem.empty()) {
         return {file.problem};
     }
@@ -95,8 +102,18 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
     if (std::string problem = lock.acquire(lockWait); !problem.empty()) {
         return {problem};
     }
+    // Under the lock, the program's own temporary files are left from writes that were cut
+    // short: each holds a copy of every password, and goes once the history is written.
+    const std::vector<UnfinishedWrite> unfinished = findUnfinishedWrites(file, 0);
     const std::optional<std::string> bytes = rewrite(readFile(file.path()));
-    return bytes ? replaceFile(file, *bytes) : Outcome{};
+    if (!bytes) {
+        return {};
+    }
+    Outcome outcome = replaceFile(file, *bytes);
+    if (outcome.problem.empty()) {
+        removeUnfinishedWrites(file, unfinished);
+    }
+    return outcome;
 }
 
 } // namespace platform

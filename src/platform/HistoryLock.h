@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/Descriptor.h"
 #include "platform/RealFile.h"
-#include "platform/SystemCall.h"
 
 #include <chrono>
 #include <string>
@@ -10,6 +10,8 @@ namespace platform {
 
 // An exclusive flock(2) on a file beside the real history file (NAME.lock), held until this
 // object goes; every copy of the program takes it before it reads the file for a rewrite.
+// The lock file is created when it is missing; one found there is used as it is, and only when
+// it is a plain file of its own (not a hard link to another file, which root must not touch).
 // Deliberately not QLockFile: it cannot say why a lock file could not be made (a full disk, a
 // read-only folder and a folder in its place all look alike), it waits out its whole timeout
 // when a folder stands at the lock's path, and its doubling retry interval lets copies that
@@ -22,6 +24,12 @@ public:
     // Tries at short, random intervals until `wait` has passed, so that many copies closing at
     // once take turns rather than back off in step. Returns what went wrong, if anything.
     std::string acquire(std::chrono::milliseconds wait);
+
+    // What a copy that cannot get the lock is told: the holder may be any program, or another
+    // copy of this one still finishing a write on a disk that does not answer.
+    static constexpr char HeldElsewhere[] =
+        "the history is locked by another program, or by another copy of Tavik still finishing "
+        "a write";
 
 private:
     Descriptor fd_;

@@ -14,11 +14,8 @@ struct RealFile {
     std::string path() const { return (folder == "/" ? "" : folder) + "/" + name; }
 };
 
-// Makes sure that the program's own folder, the one `path` names the file in, is there and
-// private, then follows the links from `path` to the real file. Nothing outside our own folder
-// is made or changed: the folder a link leads to keeps its mode, owner and setgid bit, and is
-// never made when it is missing (a link into a disk that is not mounted must not put the
-// passwords on another one): that is told instead.
-RealFile reachRealFile(const std::string& path);
+// Follows the links from `path` to the real file, which need not exist yet; its folder must.
+// Nothing is made or changed on the way.
+RealFile followLinks(std::string path);
 
 } // namespace platform

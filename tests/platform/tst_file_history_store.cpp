@@ -61,22 +61,22 @@ INJECTABLE(fchmod, (int fd, mode_t mode), (fd, mode))
 INJECTABLE(fsync, (int fd), (fd))
 INJECTABLE(rename, (const char* from, const char* to), (from, to))
 
-// A failing mkdir lost a race: another copy made the folder a moment before.
-extern "C" int mkdir(const char* path, mode_t mode) {
-    const bool racing = failing("mkdir");
-    const int made = real<int(const char*, mode_t)>("mkdir")(path, mode);
+// A failing mkdirat lost a race: another copy made the folder a moment before.
+extern "C" int mkdirat(int folder, const char* path, mode_t mode) {
+    const bool racing = failing("mkdirat");
+    const int made = real<int(int, const char*, mode_t)>("mkdirat")(folder, path, mode);
     return racing && made == 0 ? (errno = EEXIST, -1) : made;
 }
 
-// Only the lock file is created with open(); the history is only ever read with it.
-extern "C" int open(const char* path, int flags, ...) {
+// Only the lock file is created with openat(); other files are only ever read with it.
+extern "C" int openat(int folder, const char* path, int flags, ...) {
     va_list arguments;
     va_start(arguments, flags);
     const mode_t mode = (flags & O_CREAT) ? va_arg(arguments, mode_t) : 0;
     va_end(arguments);
-    return (flags & O_CREAT) && failing("open")
+    return (flags & O_CREAT) && failing("openat")
                ? -1
-               : real<int(const char*, int, ...)>("open")(path, flags, mode);
+               : real<int(int, const char*, int, ...)>("openat")(folder, path, flags, mode);
 }
 
 // Only writes to files fail, never the test's own output.
@@ -165,7 +165,7 @@ private slots:
     void writingCreatesAPrivateFolderAndAPrivateFile() {
         const mode_t oldUmask = ::umask(0);
         FileHistoryStore store(path().toStdString());
-        fault = Fault{"mkdir", EEXIST}; // each folder made by another copy at the same moment
+        fault = Fault{"mkdirat", EEXIST}; // each folder made by another copy at the same moment
         const std::string problem = writeBytes(store, "\"a\"\r\n");
         fault = Fault{};
         ::umask(oldUmask);
@@ -182,15 +182,21 @@ private slots:
         QCOMPARE(writeBytes(store, "\"a\"\r\n"), std::string());
         QVERIFY(::chmod(QFile::encodeName(path()).constData(), 0644) == 0);
         QVERIFY(::chmod(QFile::encodeName(folder()).constData(), 0777) == 0);
-        // A copy of the passwords left by a killed write goes; a name of another form stays.
-        QVERIFY(QFile(path() + QLatin1String(".tmp-Ab12Cd")).open(QIODevice::WriteOnly) &&
-                QFile(path() + QLatin1String(".tmp-mine")).open(QIODevice::WriteOnly));
+        // A copy of the passwords left by a killed write goes; a person's file of another form,
+        // or one of our form that is also another file (a hard link), stays.
+        for (const char* name :
+             {".tavik-unfinished-Ab12Cd", ".tmp-Ab12Cd", ".tavik-unfinished-mine"}) {
+            QVERIFY(QFile(path() + QLatin1String(name)).open(QIODevice::WriteOnly));
+        }
+        QVERIFY(::link(QFile::encodeName(path() + ".tmp-Ab12Cd").constData(),
+                       QFile::encodeName(path() + ".tavik-unfinished-Ln12Kd").constData()) == 0);
         QCOMPARE(writeBytes(store, "\"b\"\r\n"), std::string());
         QCOMPARE(modeOf(path()), mode_t(0600));
         QCOMPARE(modeOf(folder()), mode_t(0700));
         QCOMPARE(contentsOf(path()), QByteArray("\"b\"\r\n"));
-        QCOMPARE(QDir(folder()).entryList({QStringLiteral("*.tmp-*")}),
-                 QStringList{QStringLiteral("passwords.txt.tmp-mine")});
+        QCOMPARE(QDir(folder()).entryList({QStringLiteral("*.t*-*")}),
+                 (QStringList{"passwords.txt.tavik-unfinished-Ln12Kd",
+                              "passwords.txt.tavik-unfinished-mine", "passwords.txt.tmp-Ab12Cd"}));
     }
 
     void whatIsNotARegularFileIsUnreadableAndReadAtOnce_data() {
@@ -284,7 +290,7 @@ private slots:
     void everyFailingStepIsAFailedWrite_data() {
         QTest::addColumn<Fault>("injected");
         QTest::addColumn<bool>("swapped"); // the failure comes after the new file took its place
-        QTest::newRow("creating the lock") << Fault{"open", EROFS} << false;
+        QTest::newRow("creating the lock") << Fault{"openat", EROFS} << false;
         QTest::newRow("locking") << Fault{"flock", ENOLCK} << false;
         QTest::newRow("creating the new file") << Fault{"mkostemp", EDQUOT} << false;
         QTest::newRow("its mode") << Fault{"fchmod", EPERM} << false;
@@ -369,17 +375,43 @@ private slots:
     }
 
     // Run as root in a user's folder, what it makes is the user's: the user's next run opens it.
-    void asRootTheUsersFilesStayTheUsers() {
+    // What it finds there it never gives away: a lock that is a hard link to a file of root's is
+    // not used, another owner's file of our temporary form stays; a lock of root's own earlier
+    // run, a plain file, goes back to the user.
+    void asRootTheUsersFilesStayTheUsersAndNothingFoundIsGivenAway() {
         if (::geteuid() != 0) {
             QSKIP("only root can give files away");
         }
-        QVERIFY(QDir().mkpath(folder()) &&
-                ::chown(folder().toStdString().c_str(), 4321, 4321) == 0);
+        const auto owner = [](const QString& path) {
+            struct stat status {};
+            ::lstat(QFile::encodeName(path).constData(), &status);
+            return QString::asprintf("%u:%u %o", status.st_uid, status.st_gid,
+                                     status.st_mode & 07777);
+        };
+        const QString share = dir_.path() + QStringLiteral("/share"), other = share + "/root-only";
+        QVERIFY(QDir().mkpath(share) &&
+                ::chown(QFile::encodeName(share).constData(), 4321, 4321) == 0);
         FileHistoryStore store(path().toStdString());
-        QCOMPARE(writeBytes(store, "\"a\"\r\n"), std::string());
-        for (const QString& made : {path(), path() + QStringLiteral(".lock")}) {
-            QCOMPARE(QFileInfo(made).ownerId(), 4321u);
-        }
+        QCOMPARE(writeBytes(store, "\"a\"\r\n"), std::string()); // the folder made, then the file
+        QVERIFY(QFile::remove(path() + ".lock"));
+        QVERIFY(QFile(other).open(QIODevice::WriteOnly) &&
+                QFile(other).setPermissions(QFile::ReadOwner));
+        QVERIFY(::link(QFile::encodeName(other).constData(),
+                       QFile::encodeName(path() + ".lock").constData()) == 0);
+        const QString foreign = path() + ".tavik-unfinished-Ab12Cd";
+        QVERIFY(QFile(foreign).open(QIODevice::WriteOnly) &&
+                ::chown(QFile::encodeName(foreign).constData(), 1234, 1234) == 0);
+        const std::string problem = writeBytes(store, "\"b\"\r\n");
+        QCOMPARE(owner(other), QStringLiteral("0:0 400"));
+        QVERIFY2(problem.find("hard link") != std::string::npos, problem.c_str());
+        QVERIFY(QFile::remove(path() + ".lock") &&
+                QFile(path() + ".lock").open(QIODevice::WriteOnly));
+        QCOMPARE(writeBytes(store, "\"b\"\r\n"), std::string());
+        QCOMPARE(contentsOf(path()), QByteArray("\"b\"\r\n"));
+        QCOMPARE(QStringList({owner(folder()), owner(path()), owner(path() + ".lock"),
+                              owner(foreign), owner(other)}),
+                 QStringList({"4321:4321 700", "4321:4321 600", "4321:4321 644", "1234:1234 644",
+                              "0:0 400"}));
     }
 
     // Two writers, the second through a link to the file: while the first rewrites the file
@@ -429,8 +461,10 @@ private slots:
         const int otherCopy = ::open(lockName.constData(), O_RDWR | O_CREAT, 0600);
         QVERIFY(::flock(otherCopy, LOCK_EX) == 0);
         FileHistoryStore store(path().toStdString());
-        QCOMPARE(writeBytes(store, "\"x\"\r\n", 200ms),
-                 std::string("the history is locked by another program"));
+        QCOMPARE(
+            writeBytes(store, "\"x\"\r\n", 200ms),
+            std::string("the history is locked by another program, or by another copy of Tavik "
+                        "still finishing a write"));
         QVERIFY(!QFile::exists(path()));
         ::close(otherCopy);
         QCOMPARE(writeBytes(store, "\"x\"\r\n"), std::string());
