@@ -3,6 +3,7 @@
 #include "history/HistoryFormat.h"
 #include "history/HistoryTable.h"
 
+#include <algorithm>
 #include <new>
 
 namespace history {
@@ -13,6 +14,19 @@ namespace {
 
 constexpr char OutOfMemory[] = "there was not enough memory";
 
+// The saves that a write cut short was carrying: the complete records of what it left that are
+// newer than its newest record also in the history. None are when it got no further than what
+// the history already holds.
+std::vector<std::string> savesCarriedBy(const std::string& cutShort,
+                                        const std::vector<std::string>& history) {
+    std::vector<std::string> records = completeRecords(cutShort);
+    const auto newestKnown = std::find_if(records.rbegin(), records.rend(), [&](const auto& r) {
+        return std::find(history.begin(), history.end(), r) != history.end();
+    });
+    records.erase(records.begin(), newestKnown.base());
+    return records;
+}
+
 } // namespace
 
 HistoryFile::HistoryFile(platform::HistoryStore& store)
@@ -21,20 +35,29 @@ HistoryFile::HistoryFile(platform::HistoryStore& store)
 HistoryFile::Loaded HistoryFile::read() {
     Loaded loaded;
     try {
-        const platform::StoredHistory stored = store_.read();
+        platform::StoredHistory stored = store_.read();
         if (stored.state == State::Unreadable) {
             loaded.problem = "it could not be read (" + stored.problem + ")";
             refusal_ = "it could not be read at start, so it was left as it is";
         } else if (stored.state == State::Nowhere) {
             loaded.problem = refusal_ = stored.problem;
         } else {
-            loaded.entries = parseHistory(stored.bytes);
+            loaded.entries = parseHistory(finishWritesCutShort(stored).bytes);
         }
     } catch (const std::bad_alloc&) {
         loaded = Loaded{{}, std::string("it could not be read (") + OutOfMemory + ")"};
         refusal_ = "it could not be read at start, so it was left as it is";
     }
     return loaded;
+}
+
+const platform::StoredHistory& HistoryFile::finishWritesCutShort(platform::StoredHistory& stored) {
+    // The saves that a killed write carried come back at the next start: written now, so that
+    // the list shows them.
+    if (stored.writeCutShort && write(SaveLockWait).empty()) {
+        stored = store_.read();
+    }
+    return stored;
 }
 
 std::string HistoryFile::keep(const std::string& entry) {
@@ -74,18 +97,28 @@ std::string HistoryFile::write(std::chrono::milliseconds lockWait) {
     }
     std::string problem;
     const auto rewrite = [&](const platform::StoredHistory& now) -> std::optional<std::string> {
+        underLock_ = true;
         if (now.state == State::Unreadable) {
             problem = "it can no longer be read (" + now.problem + ")";
             return std::nullopt;
         }
         HistoryTable merged;
         merged.load(parseHistory(now.bytes));
+        for (const std::string& cutShort : now.cutShortWrites) {
+            for (const std::string& entry : savesCarriedBy(cutShort, merged.entries())) {
+                merged.save(entry);
+            }
+        }
         for (std::size_t i = alreadyInFile_; i < pending_.size(); ++i) {
             merged.save(pending_[i]);
         }
         return formatHistory(merged.entries(), platform::HistoryStore::LargestFile);
     };
     unconfirmed_ = false;
+    struct LockLeft {
+        std::atomic<bool>& underLock;
+        ~LockLeft() { underLock = false; }
+    } lockLeft{underLock_};
     try {
         const platform::HistoryStore::Outcome outcome = store_.update(rewrite, lockWait);
         if (!outcome.problem.empty()) {

@@ -2,6 +2,7 @@
 
 #include "platform/HistoryStore.h"
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <string>
@@ -30,7 +31,8 @@ public:
     };
 
     // The entries in the file: none when there is no file yet. A file that exists but cannot be
-    // read gives none too, and is then never replaced by write().
+    // read gives none too, and is then never replaced by write(). When a write was cut short
+    // (kill -9, a crash), the saves it carried are written first, as the newest.
     Loaded read();
 
     // Records `entry` as saved in this run, to be written by the next write. Returns why it
@@ -67,7 +69,13 @@ public:
 
     std::string location() const { return store_.location(); }
 
+    // True while a write holds the lock: its new file is being written or flushed. Asked from
+    // any thread.
+    bool writingUnderLock() const { return underLock_; }
+
 private:
+    const platform::StoredHistory& finishWritesCutShort(platform::StoredHistory& stored);
+
     platform::HistoryStore& store_;
     std::deque<std::string> pending_; // oldest first, at most 101: older ones would be dropped
     // How many of the oldest pending saves the file already holds: a write put them in place,
@@ -75,6 +83,7 @@ private:
     std::size_t alreadyInFile_ = 0;
     bool unconfirmed_ = false;
     std::string refusal_; // why the file is never written in this run, if it is not
+    std::atomic<bool> underLock_{false};
 };
 
 } // namespace history

@@ -80,4 +80,18 @@ std::vector<std::string> parseHistory(std::string_view bytes) {
     return {newest.begin(), newest.end()};
 }
 
+std::vector<std::string> completeRecords(std::string_view bytes) {
+    std::vector<std::string> records;
+    while (bytes.size() >= 4 && bytes.front() == '"') {
+        const std::size_t close = bytes.find_first_of("\"\r\n", 1);
+        if (close == std::string_view::npos || bytes[close] != '"' ||
+            bytes.substr(close + 1, 2) != "\r\n") {
+            break;
+        }
+        records.emplace_back(bytes.substr(1, close - 1));
+        bytes.remove_prefix(close + 3);
+    }
+    return records;
+}
+
 } // namespace history

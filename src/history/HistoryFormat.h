@@ -25,4 +25,9 @@ std::string formatHistory(const std::vector<std::string>& entries,
 // So every entry read here is written back by formatHistory as a record that reads back the same.
 std::vector<std::string> parseHistory(std::string_view bytes);
 
+// The records of a file that formatHistory wrote, oldest first, as far as they are complete: a
+// write cut short leaves a torn tail (half a record, or NULs where the disk had not written the
+// data yet), which ends them.
+std::vector<std::string> completeRecords(std::string_view bytes);
+
 } // namespace history

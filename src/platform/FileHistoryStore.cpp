@@ -81,8 +81,15 @@ std::string FileHistoryStore::location() const {
 }
 
 StoredHistory FileHistoryStore::read() {
-    return location_.problem.empty() ? readFile(location_.path)
-                                     : failed(StoredHistory::State::Nowhere, location_.problem);
+    if (!location_.problem.empty()) {
+        return failed(StoredHistory::State::Nowhere, location_.problem);
+    }
+    StoredHistory stored = readFile(location_.path);
+    // Only looked for: what they hold is read under the lock, by the write that finishes them.
+    if (const RealFile file = followLinks(location_.path); file.problem.empty()) {
+        stored.writeCutShort = !findUnfinishedWrites(file, 0).empty();
+    }
+    return stored;
 }
 
 HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
@@ -102,10 +109,14 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
     if (std::string problem = lock.acquire(lockWait); !problem.empty()) {
         return {problem};
     }
-    // Under the lock, the program's own temporary files are left from writes that were cut
-    // short: each holds a copy of every password, and goes once the history is written.
-    const std::vector<UnfinishedWrite> unfinished = findUnfinishedWrites(file, 0);
-    const std::optional<std::string> bytes = rewrite(readFile(file.path()));
+    // Under the lock, the program's own new files are left from writes that were cut short:
+    // each holds the saves that write carried, and goes once the history holds them.
+    const std::vector<UnfinishedWrite> unfinished = findUnfinishedWrites(file, LargestFile);
+    StoredHistory now = readFile(file.path());
+    for (const UnfinishedWrite& write : unfinished) {
+        now.cutShortWrites.push_back(write.bytes);
+    }
+    const std::optional<std::string> bytes = rewrite(now);
     if (!bytes) {
         return {};
     }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -19,6 +20,11 @@ struct StoredHistory {
     State state = State::Missing;
     std::string bytes;
     std::string problem;
+    // A write was cut short (kill -9, a crash, a power cut) and left its new file beside this one,
+    // with the saves it carried: read() only says so; update() gives what each holds, oldest
+    // first, and removes them once the new contents are safely on disk.
+    bool writeCutShort = false;
+    std::vector<std::string> cutShortWrites;
 };
 
 // Where the history file is kept. The file is only ever replaced whole, atomically, so a reader

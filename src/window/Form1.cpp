@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -26,8 +27,8 @@ namespace {
 constexpr char RetriedSave[] = " It is kept and retried every few seconds until it is written.";
 
 // How a message about a write that failed begins: what became of the saves, and in which file.
-std::string whatBecameOfTheSaves(const WriteReport& report, const std::string& file) {
-    using Cause = WriteReport::Cause;
+std::string whatBecameOfTheSaves(const history::WriteReport& report, const std::string& file) {
+    using Cause = history::WriteReport::Cause;
     if (report.unconfirmed) {
         switch (report.cause) {
         case Cause::Save:
@@ -217,6 +218,16 @@ void Form1::closeUnattended() {
     if (!unloaded_) {
         QTimer::singleShot(0, this, &QWidget::close);
     }
+    // Whoever asked to stop will not wait for a disk that does not answer (a logout kills what
+    // is left soon after): the program ends all the same, saying what the disk has not confirmed.
+    if (!stopArmed_) {
+        stopArmed_ = true;
+        QTimer::singleShot(StopWaitMs, this, [this] {
+            if (!historyClosed_) {
+                endWithoutTheDisk();
+            }
+        });
+    }
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -224,8 +235,9 @@ void Form1::closeEvent(QCloseEvent* event) {
         unloaded_ = true;
         Form_Unload();
     }
-    // Closing is never refused: the window is gone already, and only waits out of sight for the
-    // history's last write, so that a close that loses saves can still be told.
+    // The window goes at once, whatever follows. The event itself is accepted only once the
+    // history's last write has come back, so that the program ends after it, and a close that
+    // loses saves can still be told.
     event->setAccepted(historyClosed_);
 }
 
@@ -234,13 +246,54 @@ void Form1::Form_Unload() {
     // Every save is normally on disk already; this also leaves the file in the program's own
     // format, and retries saves whose write failed.
     historyWriter_.close();
+    QTimer::singleShot(DiskSilenceMs, this, &Form1::askAboutASilentDisk);
 }
 
-void Form1::historyWritten(const WriteReport& report) {
-    if (report.cause == WriteReport::Cause::Close) {
+void Form1::askAboutASilentDisk() {
+    if (historyClosed_ || closingUnattended_ || messageBox_) {
+        return;
+    }
+    const std::string waiting =
+        historyWriter_.whatEndingNowLoses(historyWriter_.waiting());
+    QMessageBox box(QMessageBox::Warning, windowTitle(),
+                    QStringLiteral("The password history is still being written to %1, and the "
+                                   "disk has not answered for %2 seconds.\n\nYou may wait for "
+                                   "it, or quit: %3")
+                        .arg(QString::fromStdString(historyWhere_))
+                        .arg(DiskSilenceMs / 1000)
+                        .arg(QString::fromStdString(waiting)),
+                    QMessageBox::NoButton, this);
+    box.addButton(tr("Wait"), QMessageBox::RejectRole);
+    QPushButton* quit = box.addButton(tr("Quit"), QMessageBox::DestructiveRole);
+    messageBox_ = &box;
+    box.exec();
+    if (box.clickedButton() == quit && !historyClosed_) {
+        endWithoutTheDisk();
+    }
+}
+
+void Form1::endWithoutTheDisk() {
+    const std::string lost = historyWriter_.whatEndingNowLoses(historyWriter_.waiting());
+    std::fprintf(stderr, "tavik: ending without waiting for the disk any longer: %s\n",
+                 lost.empty() ? "no saved password is lost." : lost.c_str());
+    // Not a return from main: the writing thread is held up in the disk, and cannot be joined.
+    std::_Exit(lost.empty() ? 0 : 1);
+}
+
+void Form1::deliverReports() {
+    // One at a time: telling one may open a message box, whose event loop delivers the next.
+    while (const std::optional<history::WriteReport> report = historyWriter_.nextReport()) {
+        historyWritten(*report);
+    }
+}
+
+void Form1::historyWritten(const history::WriteReport& report) {
+    using Cause = history::WriteReport::Cause;
+    savesReported_ = std::max(savesReported_, report.covered);
+    if (report.cause == Cause::Close) {
         historyClosed(report);
     } else if (report.problem.empty()) {
-        if (report.cause == WriteReport::Cause::Retry) {
+        if (report.cause == Cause::Retry) {
             std::fprintf(stderr,
                          "tavik: %zu saved password(s) kept in memory are now written to %s.\n",
                          report.written, historyWhere_.c_str());
@@ -251,12 +304,19 @@ void Form1::historyWritten(const WriteReport& report) {
             whatBecameOfTheSaves(report, historyWhere_), report.problem,
             report.mayWrite ? RetriedSave : " It is kept in this window only until Tavik closes.");
     }
-    if (report.cause != WriteReport::Cause::Retry) {
+    if (report.cause != Cause::Retry) {
         emit historyReported();
     }
 }
 
-void Form1::historyClosed(const WriteReport& report) {
+void Form1::historyClosed(const history::WriteReport& report) {
+    if (messageBox_) {
+        // The question about a silent disk is answered: the outcome is told once it has gone.
+        messageBox_->reject();
+        QTimer::singleShot(0, this, [this, report] { historyClosed(report); });
+        return;
+    }
+    historyClosed_ = true;
     if (!report.problem.empty() && report.pending == 0) {
         // Nothing saved is lost: no alarm, and a success status.
         std::fprintf(stderr, "tavik: %s %s: %s.\n", historyWhere_.c_str(),
@@ -268,7 +328,6 @@ void Form1::historyClosed(const WriteReport& report) {
         reportHistoryProblem(whatBecameOfTheSaves(report, historyWhere_), report.problem,
                              " " + report.unsavedSummary, Always);
     }
-    historyClosed_ = true;
     close();
     emit closed();
 }
@@ -393,7 +452,10 @@ void Form1::Command2_Click() {
     RefreshHistoryList();
     // Written at once, so that a save survives a logout that takes the display away, a crash
     // or a kill; a write that fails is retried until it works. The window does not wait for it.
-    historyWriter_.save(CurrentPassword);
+    if (!historyWriter_.save(CurrentPassword)) {
+        reportHistoryProblem("The password just saved was not written to " + historyWhere_,
+                             "there was not enough memory", " It is kept in this window only.");
+    }
 }
 
 void Form1::Command3_Click() {

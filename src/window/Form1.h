@@ -3,9 +3,11 @@
 #include "generator/PasswordGenerator.h"
 #include "history/HistoryFile.h"
 #include "history/HistoryTable.h"
+#include "history/HistoryWriter.h"
+#include "history/WriteAtExit.h"
 #include "platform/HistoryStore.h"
 #include "platform/RandomSource.h"
-#include "window/HistoryWriter.h"
+#include "window/EventLoopWakeUp.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -32,13 +34,25 @@ public:
     Form1(platform::RandomSource& random, platform::HistoryStore& historyStore,
           QWidget* parent = nullptr);
 
+    // How long a close waits for a disk that does not answer: before the person is asked
+    // whether to go on waiting, and, when the program was asked to stop, before it ends all the
+    // same (the next start finishes a write cut short).
+    static constexpr int DiskSilenceMs = 11000;
+    static constexpr int StopWaitMs = 3000;
+
     // Closes the window when nobody is watching it (the program was asked to stop): a message
     // box still open is closed, the history is written as on any close, and a failure is
-    // reported on standard error only. Asking again while the window closes changes nothing.
+    // reported on standard error only. Should the write not come back within a few seconds, the
+    // program ends without it. Asking again while the window closes changes nothing.
     void closeUnattended();
 
     // False when the close lost saved passwords: the program then ends with a failure status.
     bool historyKept() const { return historyKept_; }
+
+    // How many saves the window has handed to the writer, and how many of them the writes that
+    // have come back took in: a Save's own write has come back once the second reaches the first.
+    std::size_t savesHandedOver() const { return historyWriter_.savesHandedOver(); }
+    std::size_t savesReported() const { return savesReported_; }
 
 signals:
     // The write of a Save or of the close has come back, and been told if it had to be.
@@ -69,9 +83,14 @@ private:
     // A write worked: the next failure is a new fault, told again.
     void faultCleared();
     // What a write of the history came to, told as it needs to be.
-    void historyWritten(const WriteReport& report);
-    void historyClosed(const WriteReport& report);
+    void deliverReports();
+    void historyWritten(const history::WriteReport& report);
+    void historyClosed(const history::WriteReport& report);
     void tellPerson(const std::string& message);
+    // The close's write has not come back: ask the person whether to wait for the disk.
+    void askAboutASilentDisk();
+    // Ends the program now, saying on standard error what the disk has not confirmed.
+    [[noreturn]] void endWithoutTheDisk();
 
     void Form_Load();
     void Form_Unload();
@@ -83,10 +102,12 @@ private:
     platform::RandomSource& random_;
     history::HistoryFile historyFile_;
     const std::string historyWhere_; // the file's name, for messages
-    HistoryWriter historyWriter_{historyFile_, [this](const WriteReport& report) {
-                                     historyWritten(report);
-                                 }};
+    EventLoopWakeUp reportsReady_{[this] { deliverReports(); }};
+    history::HistoryWriter historyWriter_{historyFile_, [this] { reportsReady_.wake(); }};
+    history::WriteAtExit writeAtExit_{historyWriter_};
+    std::size_t savesReported_ = 0;
     bool historyClosed_ = false; // the last write has come back
+    bool stopArmed_ = false;     // a stop request ends the program, write or not
     bool closingUnattended_ = false;
     bool unloaded_ = false;
     bool historyKept_ = true;

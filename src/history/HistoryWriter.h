@@ -1,0 +1,109 @@
+#pragma once
+
+#include "history/HistoryFile.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace history {
+
+// What one write of the history came to, for the window to tell.
+struct WriteReport {
+    enum class Cause { Save, Retry, Close };
+    Cause cause = Cause::Save;
+    std::string problem;      // empty when it worked
+    bool unconfirmed = false; // the file holds the saves, but the disk did not confirm them
+    bool mayWrite = true;     // false when the file is never written in this run
+    std::size_t written = 0;  // how many kept saves it wrote, when it worked
+    std::size_t pending = 0;  // saves of this run not safely on disk after it
+    std::size_t covered = 0;  // how many of the saves handed over so far it took in
+    std::string unsavedSummary;
+};
+
+// The one owner of every save handed over, from the moment the window hands it over until it is
+// on disk: the queue, the thread that writes, the retry every two seconds or so while saves are
+// kept after a failed write, and the last write however the program ends. Writes run in order,
+// on a thread of their own, so that a slow disk or a lock held by another program never freezes
+// the window; saves handed over while a write is under way go into the next one, together.
+// Deliberately a plain thread with a queue: every hand-over between the threads is a std::mutex,
+// which ThreadSanitizer can check.
+class HistoryWriter {
+public:
+    static constexpr std::chrono::seconds RetryInterval{2};
+
+    // `reportReady` is called on the writing thread each time a report waits to be taken: it
+    // only wakes the thread that takes them.
+    HistoryWriter(HistoryFile& file, std::function<void()> reportReady);
+    // Writes what was handed over and not written yet, then stops. The program ends through
+    // close() or finish(), so this only waits for a write when one is due.
+    ~HistoryWriter();
+    HistoryWriter(const HistoryWriter&) = delete;
+    HistoryWriter& operator=(const HistoryWriter&) = delete;
+
+    // Hands a save over and returns at once; false when there was no memory to keep it.
+    bool save(const std::string& entry);
+    // The last write, as the window closes; nothing is written after it.
+    void close();
+    // The next report, oldest first, on the thread that takes them.
+    std::optional<WriteReport> nextReport();
+    // How many saves have been handed over, for comparison with WriteReport::covered.
+    std::size_t savesHandedOver() const;
+
+    // What finish() came to.
+    struct Ending {
+        bool safe = true;    // every save handed over is on disk
+        std::string account; // what became of them, for standard error; empty when nothing to say
+    };
+    // Every way out that cannot wait for the window: the exit hook, a stop request while the disk
+    // does not answer, a person who quits. Hands every save still queued to a last write, after
+    // the one under way, waits for them at most `wait`, and then says what is not on disk. The
+    // thread writes nothing after it.
+    Ending finish(std::chrono::milliseconds wait);
+    // Where the saves stand while a write has not come back.
+    struct Waiting {
+        std::size_t carried = 0; // by the write under way
+        bool atTheDisk = false;  // it holds the lock: its new file is being written or flushed
+        std::size_t behind = 0;  // handed over after it, not written yet
+    };
+    Waiting waiting() const;
+    // What becomes of those saves should the program end now, as a sentence for a person.
+    std::string whatEndingNowLoses(const Waiting& waiting) const;
+
+private:
+    void run();
+    WriteReport write(const std::vector<std::string>& saves, WriteReport::Cause cause,
+                      std::chrono::milliseconds lockWait);
+    WriteReport writeOrReport(const std::vector<std::string>& saves, WriteReport::Cause cause,
+                              std::chrono::milliseconds lockWait) noexcept;
+
+    HistoryFile& file_;
+    const std::function<void()> reportReady_;
+
+    mutable std::mutex mutex_; // guards what follows, up to the thread
+    std::condition_variable wake_;    // the thread waits on it for work
+    std::condition_variable settled_; // finish() waits on it for the last write
+    std::vector<std::string> queued_; // handed over, not taken by a write yet
+    std::size_t handedOver_ = 0;
+    std::size_t carrying_ = 0; // saves that the write under way carries; 0 when none is
+    bool closing_ = false;
+    bool finishing_ = false;
+    std::chrono::milliseconds finishLockWait_{0};
+    bool stopping_ = false;
+    bool done_ = false;      // the last write has come back: nothing more is written
+    bool abandoned_ = false; // finish() gave up on the write under way
+    std::optional<WriteReport> last_; // the last write's report, once done_
+    std::deque<WriteReport> reports_; // for the thread that takes them
+    bool reportLost_ = false;         // one could not be kept, for want of memory
+
+    std::thread thread_; // last, so that it starts once all the above is in place
+};
+
+} // namespace history
