@@ -93,10 +93,10 @@ void HistoryWriter::run() {
         }
         // A Save never keeps the person waiting long, a retry even less; the close waits longer
         // only when it has saves to lose; a last write as long as finish() allows.
-        const auto lockWait = finishing_           ? finishLockWait_
-                              : cause == Cause::Retry ? HistoryFile::RetryLockWait
+        const auto lockWait = finishing_                             ? finishLockWait_
+                              : cause == Cause::Retry                ? HistoryFile::RetryLockWait
                               : cause == Cause::Save || carried == 0 ? HistoryFile::SaveLockWait
-                                                                   : HistoryFile::CloseLockWait;
+                                                                     : HistoryFile::CloseLockWait;
         const std::vector<std::string> saves = std::exchange(queued_, {});
         const std::size_t covered = handedOver_;
         carrying_ = carried;

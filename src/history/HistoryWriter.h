@@ -87,7 +87,7 @@ private:
     HistoryFile& file_;
     const std::function<void()> reportReady_;
 
-    mutable std::mutex mutex_; // guards what follows, up to the thread
+    mutable std::mutex mutex_;        // guards what follows, up to the thread
     std::condition_variable wake_;    // the thread waits on it for work
     std::condition_variable settled_; // finish() waits on it for the last write
     std::vector<std::string> queued_; // handed over, not taken by a write yet
@@ -97,8 +97,8 @@ private:
     bool finishing_ = false;
     std::chrono::milliseconds finishLockWait_{0};
     bool stopping_ = false;
-    bool done_ = false;      // the last write has come back: nothing more is written
-    bool abandoned_ = false; // finish() gave up on the write under way
+    bool done_ = false;               // the last write has come back: nothing more is written
+    bool abandoned_ = false;          // finish() gave up on the write under way
     std::optional<WriteReport> last_; // the last write's report, once done_
     std::deque<WriteReport> reports_; // for the thread that takes them
     bool reportLost_ = false;         // one could not be kept, for want of memory

@@ -253,17 +253,15 @@ void Form1::askAboutASilentDisk() {
     if (historyClosed_ || closingUnattended_ || messageBox_) {
         return;
     }
-    const std::string waiting =
-        historyWriter_.whatEndingNowLoses(historyWriter_.waiting());
+    const std::string waiting = historyWriter_.whatEndingNowLoses(historyWriter_.waiting());
     QMessageBox box(QMessageBox::Warning, windowTitle(),
-                    QStringLiteral("The password history is still being written to %1, and the "
-                                   "disk has not answered for %2 seconds.\n\nYou may wait for "
-                                   "it, or quit: %3")
-                        .arg(QString::fromStdString(historyWhere_))
+                    QStringLiteral("The disk has not answered for %1 seconds, and the password "
+                                   "history is not written yet.\n\nYou may wait for it, or "
+                                   "quit: %2")
                         .arg(DiskSilenceMs / 1000)
                         .arg(QString::fromStdString(waiting)),
                     QMessageBox::NoButton, this);
-    box.addButton(tr("Wait"), QMessageBox::RejectRole);
+    box.setDefaultButton(box.addButton(tr("Wait"), QMessageBox::RejectRole));
     QPushButton* quit = box.addButton(tr("Quit"), QMessageBox::DestructiveRole);
     messageBox_ = &box;
     box.exec();

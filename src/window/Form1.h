@@ -102,8 +102,12 @@ private:
     platform::RandomSource& random_;
     history::HistoryFile historyFile_;
     const std::string historyWhere_; // the file's name, for messages
-    EventLoopWakeUp reportsReady_{[this] { deliverReports(); }};
-    history::HistoryWriter historyWriter_{historyFile_, [this] { reportsReady_.wake(); }};
+    EventLoopWakeUp reportsReady_{[this] {
+        deliverReports();
+    }};
+    history::HistoryWriter historyWriter_{historyFile_, [this] {
+                                              reportsReady_.wake();
+                                          }};
     history::WriteAtExit writeAtExit_{historyWriter_};
     std::size_t savesReported_ = 0;
     bool historyClosed_ = false; // the last write has come back

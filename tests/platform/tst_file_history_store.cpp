@@ -1,4 +1,5 @@
 #include "history/HistoryFile.h"
+#include "history/HistoryFormat.h"
 #include "platform/FileHistoryStore.h"
 #include "platform/ProcessSetup.h"
 
@@ -199,6 +200,48 @@ private slots:
                               "passwords.txt.tavik-unfinished-mine", "passwords.txt.tmp-Ab12Cd"}));
     }
 
+    // A write cut short left its new file: at the next start, its complete records newer than
+    // its newest one in the history are added as the newest, and it goes. Another user's file of
+    // that name is neither read nor removed.
+    void aWriteCutShortIsFinishedAtTheNextStart_data() {
+        QTest::addColumn<QByteArray>("file"); // none: there was no history yet
+        QTest::addColumn<QByteArray>("cutShort");
+        QTest::addColumn<uint>("owner");
+        QTest::addColumn<QByteArray>("after");
+        const QByteArray ab("\"a\"\r\n\"b\"\r\n");
+        QTest::newRow("newer records") << QByteArray("\"a\"\r\n") << ab + "\"c\"\r\n"
+                                       << ::geteuid() << ab + "\"c\"\r\n";
+        QTest::newRow("nothing newer") << ab << QByteArray("\"a\"\r\n") << ::geteuid() << ab;
+        QTest::newRow("a torn tail")
+            << QByteArray("\"a\"\r\n") << ab + QByteArray("\"c\0\0\0", 5) << ::geteuid() << ab;
+        QTest::newRow("no history yet")
+            << QByteArray() << QByteArray("\"a\"\r\n\"b") << ::geteuid() << QByteArray("\"a\"\r\n");
+        QTest::newRow("another user's")
+            << QByteArray("\"a\"\r\n") << ab << 1234u << QByteArray("\"a\"\r\n");
+    }
+    void aWriteCutShortIsFinishedAtTheNextStart() {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, cutShort);
+        QFETCH(uint, owner);
+        QFETCH(QByteArray, after);
+        if (owner != ::geteuid() && ::geteuid() != 0) {
+            QSKIP("only root can make another user's file");
+        }
+        QVERIFY(QDir().mkpath(folder()));
+        const QString leftover = path() + QStringLiteral(".tavik-unfinished-Ab12Cd");
+        QFile left(leftover), history(path());
+        QVERIFY(left.open(QIODevice::WriteOnly) && left.write(cutShort) == cutShort.size());
+        QVERIFY(::fchown(left.handle(), owner, owner) == 0);
+        left.close();
+        QVERIFY(file.isNull() || (history.open(QIODevice::WriteOnly) && history.write(file) > 0));
+        history.close();
+        FileHistoryStore store(path().toStdString());
+        QCOMPARE(history::HistoryFile(store).read().entries,
+                 history::parseHistory(after.toStdString()));
+        QCOMPARE(contentsOf(path()), after);
+        QCOMPARE(QFile::exists(leftover), owner != ::geteuid());
+    }
+
     void whatIsNotARegularFileIsUnreadableAndReadAtOnce_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("reason");
@@ -243,21 +286,22 @@ private slots:
         QVERIFY(stored.bytes.empty());
     }
 
-    // A file at the limit loads, one past it does not, and what the program writes stays within
-    // it: a file it wrote is always one it reads back.
+    // A file at the limit, 1 MiB, loads, one past it does not, and what the program writes stays
+    // within it, the newest entries and the new save: a file it wrote is one it reads back.
     void aHugeFileIsNotReadIntoMemory() {
         QVERIFY(QDir().mkpath(folder()));
-        const qint64 limit = platform::HistoryStore::LargestFile;
+        const QByteArray older = '"' + QByteArray(500000, 'x') + "\"\r\n";
+        const QByteArray newer = '"' + QByteArray(548561, 'y') + "\"\r\n";
         QFile file(path());
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write('"' + QByteArray(limit - 4, 'x') + "\"\r\n"), limit);
+        QCOMPARE(file.write("\"old\"\r\n" + older + newer), 1048576);
         file.close();
         FileHistoryStore store(path().toStdString());
         history::HistoryFile history(store);
-        QCOMPARE(history.read().entries.size(), std::size_t(1));
+        QCOMPARE(history.read().entries.size(), std::size_t(3));
         QCOMPARE(history.save("new"), std::string());
-        QCOMPARE(store.read().state, State::Present);
-        QVERIFY(file.resize(limit + 1)); // sparse: costs no disk
+        QCOMPARE(contentsOf(path()), older + newer + "\"new\"\r\n");
+        QVERIFY(file.resize(1048576 + 1)); // sparse: costs no disk
         QCOMPARE(store.read().state, State::Unreadable);
     }
 

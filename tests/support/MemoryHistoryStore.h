@@ -15,6 +15,9 @@ public:
     std::string failWith;     // when set, every update fails with this and changes nothing
     bool outOfMemory = false; // when set, every read and update throws std::bad_alloc
     std::chrono::milliseconds lockWait{-1}; // what the last update would wait for the lock
+    // Called with the new contents made, before they are kept: a disk slow to flush, say.
+    std::function<void()> whileWriting = [] {
+    };
 
     std::string location() const override { return "memory"; }
 
@@ -33,6 +36,7 @@ public:
             return {failWith};
         }
         if (const std::optional<std::string> bytes = rewrite(read())) {
+            whileWriting();
             stored.state = platform::StoredHistory::State::Present;
             stored.bytes = *bytes;
         }

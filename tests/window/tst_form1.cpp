@@ -103,11 +103,17 @@ private:
         return timer;
     }
 
-    // Clicks Save or Exit, and waits until its write has come back to the window.
+    // Clicks Save or Exit, and waits until its own write has come back to the window, not only
+    // an earlier one.
     void clickAndWait(const char* button = "Command2") {
-        QSignalSpy reported(form_.get(), &window::Form1::historyReported);
+        QSignalSpy closed(form_.get(), &window::Form1::closed);
+        const std::size_t handedOver = form_->savesHandedOver();
         QTest::mouseClick(control<QPushButton>(button), Qt::LeftButton);
-        QVERIFY(reported.wait());
+        if (qstrcmp(button, "Command3") == 0) {
+            QVERIFY(closed.wait());
+        } else {
+            QTRY_VERIFY(form_->savesReported() > handedOver);
+        }
     }
     void save() { clickAndWait(); }
 
