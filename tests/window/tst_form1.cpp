@@ -305,7 +305,7 @@ private slots:
     }
 
     void focusFollowsTheTabOrder() {
-        QApplication::setActiveWindow(form_.get());
+        form_->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(form_.get()));
         control("Check1")->setFocus();
         const char* expected[] = {"Check1",   "Check2", "VScroll1", "Command1", "Text1", "Command2",
@@ -371,7 +371,7 @@ private slots:
     }
 
     void theSpinnerShowsWhenItHasTheFocus() {
-        QApplication::setActiveWindow(form_.get());
+        form_->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(form_.get()));
         auto* spinner = control<LengthSpinner>("VScroll1");
         control("Check1")->setFocus();
