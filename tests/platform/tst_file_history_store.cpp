@@ -204,42 +204,31 @@ private slots:
     // its newest one in the history are added as the newest, and it goes. Another user's file of
     // that name is neither read nor removed.
     void aWriteCutShortIsFinishedAtTheNextStart_data() {
-        QTest::addColumn<QByteArray>("file"); // none: there was no history yet
-        QTest::addColumn<QByteArray>("cutShort");
+        QTest::addColumn<QByteArray>("cutShort"); // the history holds "a" and "b"
         QTest::addColumn<uint>("owner");
         QTest::addColumn<QByteArray>("after");
-        const QByteArray ab("\"a\"\r\n\"b\"\r\n");
-        QTest::newRow("newer records") << QByteArray("\"a\"\r\n") << ab + "\"c\"\r\n"
-                                       << ::geteuid() << ab + "\"c\"\r\n";
-        QTest::newRow("nothing newer") << ab << QByteArray("\"a\"\r\n") << ::geteuid() << ab;
-        QTest::newRow("a torn tail")
-            << QByteArray("\"a\"\r\n") << ab + QByteArray("\"c\0\0\0", 5) << ::geteuid() << ab;
-        QTest::newRow("no history yet")
-            << QByteArray() << QByteArray("\"a\"\r\n\"b") << ::geteuid() << QByteArray("\"a\"\r\n");
-        QTest::newRow("another user's")
-            << QByteArray("\"a\"\r\n") << ab << 1234u << QByteArray("\"a\"\r\n");
+        const QByteArray ab("\"a\"\r\n\"b\"\r\n"), abc = ab + "\"c\"\r\n";
+        QTest::newRow("newer records") << abc + "\"d\"\r\n" << ::geteuid() << abc + "\"d\"\r\n";
+        QTest::newRow("nothing newer") << QByteArray("\"a\"\r\n") << ::geteuid() << ab;
+        QTest::newRow("a torn tail") << abc + QByteArray("\"d\0\0", 4) << ::geteuid() << abc;
+        QTest::newRow("another user's") << abc << 1234u << ab;
     }
     void aWriteCutShortIsFinishedAtTheNextStart() {
-        QFETCH(QByteArray, file);
         QFETCH(QByteArray, cutShort);
         QFETCH(uint, owner);
         QFETCH(QByteArray, after);
         if (owner != ::geteuid() && ::geteuid() != 0) {
             QSKIP("only root can make another user's file");
         }
-        QVERIFY(QDir().mkpath(folder()));
-        const QString leftover = path() + QStringLiteral(".tavik-unfinished-Ab12Cd");
-        QFile left(leftover), history(path());
-        QVERIFY(left.open(QIODevice::WriteOnly) && left.write(cutShort) == cutShort.size());
-        QVERIFY(::fchown(left.handle(), owner, owner) == 0);
-        left.close();
-        QVERIFY(file.isNull() || (history.open(QIODevice::WriteOnly) && history.write(file) > 0));
-        history.close();
         FileHistoryStore store(path().toStdString());
+        QCOMPARE(writeBytes(store, "\"a\"\r\n\"b\"\r\n"), std::string());
+        QFile left(path() + QStringLiteral(".tavik-unfinished-Ab12Cd"));
+        QVERIFY(left.open(QIODevice::WriteOnly) && left.write(cutShort) == cutShort.size());
+        QVERIFY(::fchown(left.handle(), owner, owner) == 0 && left.flush());
         QCOMPARE(history::HistoryFile(store).read().entries,
                  history::parseHistory(after.toStdString()));
         QCOMPARE(contentsOf(path()), after);
-        QCOMPARE(QFile::exists(leftover), owner != ::geteuid());
+        QCOMPARE(left.exists(), owner != ::geteuid());
     }
 
     void whatIsNotARegularFileIsUnreadableAndReadAtOnce_data() {
