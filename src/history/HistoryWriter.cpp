@@ -1,6 +1,7 @@
 #include "history/HistoryWriter.h"
 
 #include <new>
+#include <system_error>
 #include <utility>
 
 namespace history {
@@ -19,8 +20,15 @@ std::string count(std::size_t saves) {
 
 HistoryWriter::HistoryWriter(HistoryFile& file, std::function<void()> reportReady)
     : file_(file)
-    , reportReady_(std::move(reportReady))
-    , thread_(&HistoryWriter::run, this) {}
+    , reportReady_(std::move(reportReady)) {
+    try {
+        thread_ = std::thread(&HistoryWriter::run, this);
+    } catch (const std::system_error&) {
+        // No thread to be had (a limit on processes, no memory): each write then runs on the
+        // caller's thread as it is handed over, slower for the window but never lost; kept saves
+        // are retried at the next Save and at the close.
+    }
+}
 
 HistoryWriter::~HistoryWriter() {
     {
@@ -28,7 +36,11 @@ HistoryWriter::~HistoryWriter() {
         stopping_ = true;
     }
     wake_.notify_one();
-    thread_.join();
+    if (thread_.joinable()) {
+        thread_.join();
+    } else {
+        writeHereWithoutAThread();
+    }
 }
 
 bool HistoryWriter::save(const std::string& entry) {
@@ -40,6 +52,7 @@ bool HistoryWriter::save(const std::string& entry) {
         return false;
     }
     wake_.notify_one();
+    writeHereWithoutAThread();
     return true;
 }
 
@@ -49,6 +62,7 @@ void HistoryWriter::close() {
         closing_ = true;
     }
     wake_.notify_one();
+    writeHereWithoutAThread();
 }
 
 std::size_t HistoryWriter::savesHandedOver() const {
@@ -84,46 +98,65 @@ void HistoryWriter::run() {
         } else {
             wake_.wait(lock, hasWork);
         }
-        const bool last = closing_ || finishing_ || stopping_;
-        const Cause cause = closing_ ? Cause::Close : queued_.empty() ? Cause::Retry : Cause::Save;
-        // Only this thread touches the file, so what it holds pending can be asked here.
-        const std::size_t carried = queued_.size() + file_.pending();
-        if (last && cause != Cause::Close && carried == 0) {
-            break; // nothing left to write
+        const std::optional<bool> again = writeWhatIsDue(lock);
+        if (!again) {
+            return;
         }
-        // A Save never keeps the person waiting long, a retry even less; the close waits longer
-        // only when it has saves to lose; a last write as long as finish() allows.
-        const auto lockWait = finishing_                             ? finishLockWait_
-                              : cause == Cause::Retry                ? HistoryFile::RetryLockWait
-                              : cause == Cause::Save || carried == 0 ? HistoryFile::SaveLockWait
-                                                                     : HistoryFile::CloseLockWait;
-        const std::vector<std::string> saves = std::exchange(queued_, {});
-        const std::size_t covered = handedOver_;
-        carrying_ = carried;
-        lock.unlock();
-        WriteReport report = writeOrReport(saves, cause, lockWait);
-        lock.lock();
-        carrying_ = 0;
-        if (abandoned_) {
-            return; // the program is ending without waiting for this write
-        }
-        report.covered = covered;
-        retrying = report.pending > 0 && report.mayWrite;
-        try {
-            if (last) {
-                last_ = report;
-            }
-            reports_.push_back(std::move(report));
-        } catch (const std::bad_alloc&) {
-            reportLost_ = true;
-        }
-        reportReady_();
-        if (last) {
-            break;
-        }
+        retrying = *again;
     }
-    done_ = true;
-    settled_.notify_all();
+}
+
+void HistoryWriter::writeHereWithoutAThread() {
+    if (!thread_.joinable()) {
+        std::unique_lock lock(mutex_);
+        writeWhatIsDue(lock);
+    }
+}
+
+std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& lock) {
+    const auto settle = [this] {
+        done_ = true;
+        settled_.notify_all();
+        return std::nullopt;
+    };
+    if (done_ || abandoned_) {
+        return std::nullopt;
+    }
+    const bool last = closing_ || finishing_ || stopping_;
+    const Cause cause = closing_ ? Cause::Close : queued_.empty() ? Cause::Retry : Cause::Save;
+    // Only one write runs at a time, so what the file holds pending can be asked here.
+    const std::size_t carried = queued_.size() + file_.pending();
+    if (last && cause != Cause::Close && carried == 0) {
+        return settle(); // nothing left to write
+    }
+    // A Save never keeps the person waiting long, a retry even less; the close waits longer
+    // only when it has saves to lose; a last write as long as finish() allows.
+    const auto lockWait = finishing_                             ? finishLockWait_
+                          : cause == Cause::Retry                ? HistoryFile::RetryLockWait
+                          : cause == Cause::Save || carried == 0 ? HistoryFile::SaveLockWait
+                                                                 : HistoryFile::CloseLockWait;
+    const std::vector<std::string> saves = std::exchange(queued_, {});
+    const std::size_t covered = handedOver_;
+    carrying_ = carried;
+    lock.unlock();
+    WriteReport report = writeOrReport(saves, cause, lockWait);
+    lock.lock();
+    carrying_ = 0;
+    if (abandoned_) {
+        return std::nullopt; // the program is ending without waiting for this write
+    }
+    report.covered = covered;
+    const bool retry = report.pending > 0 && report.mayWrite;
+    try {
+        if (last) {
+            last_ = report;
+        }
+        reports_.push_back(std::move(report));
+    } catch (const std::bad_alloc&) {
+        reportLost_ = true;
+    }
+    reportReady_();
+    return last ? settle() : std::optional(retry);
 }
 
 WriteReport HistoryWriter::writeOrReport(const std::vector<std::string>& saves, Cause cause,
@@ -193,10 +226,14 @@ std::string HistoryWriter::whatEndingNowLoses(const Waiting& waiting) const {
 }
 
 HistoryWriter::Ending HistoryWriter::finish(std::chrono::milliseconds wait) {
-    std::unique_lock lock(mutex_);
-    finishing_ = true;
-    finishLockWait_ = wait / 2;
+    {
+        const std::lock_guard lock(mutex_);
+        finishing_ = true;
+        finishLockWait_ = wait / 2;
+    }
     wake_.notify_one();
+    writeHereWithoutAThread();
+    std::unique_lock lock(mutex_);
     if (!settled_.wait_for(lock, wait, [this] { return done_; })) {
         abandoned_ = true;
         const Waiting now{carrying_, carrying_ > 0 && file_.writingUnderLock(), queued_.size()};

@@ -79,6 +79,10 @@ public:
 
 private:
     void run();
+    // One write of what is due, with `lock` held but during the write itself. Returns whether
+    // kept saves wait for a retry, or nothing once no write is to follow.
+    std::optional<bool> writeWhatIsDue(std::unique_lock<std::mutex>& lock);
+    void writeHereWithoutAThread();
     WriteReport write(const std::vector<std::string>& saves, WriteReport::Cause cause,
                       std::chrono::milliseconds lockWait);
     WriteReport writeOrReport(const std::vector<std::string>& saves, WriteReport::Cause cause,
@@ -103,7 +107,7 @@ private:
     std::deque<WriteReport> reports_; // for the thread that takes them
     bool reportLost_ = false;         // one could not be kept, for want of memory
 
-    std::thread thread_; // last, so that it starts once all the above is in place
+    std::thread thread_; // started once all the above is in place; none when none could be had
 };
 
 } // namespace history
