@@ -2,6 +2,7 @@
 
 #include "platform/AtomicReplace.h"
 #include "platform/Descriptor.h"
+#include "platform/ReadAtMost.h"
 #include "platform/HistoryLock.h"
 #include "platform/OwnFolder.h"
 #include "platform/PathNames.h"
@@ -48,24 +49,13 @@ StoredHistory readFile(const std::string& path) {
     if (std::size_t(status.st_size) > HistoryStore::LargestFile) {
         return unreadable(TooLarge);
     }
-    // Read to the end, but never past the limit: the file may grow meanwhile.
+    // One byte past the limit tells a file that grew too large meanwhile.
     StoredHistory stored;
-    char chunk[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return unreadable(systemReason());
-        }
-        if (n == 0) {
-            break;
-        }
-        stored.bytes.append(chunk, std::size_t(n));
-        if (stored.bytes.size() > HistoryStore::LargestFile) {
-            return unreadable(TooLarge);
-        }
+    if (const int error = readAtMost(fd.get(), HistoryStore::LargestFile + 1, stored.bytes)) {
+        return unreadable(systemReason(error));
+    }
+    if (stored.bytes.size() > HistoryStore::LargestFile) {
+        return unreadable(TooLarge);
     }
     stored.state = StoredHistory::State::Present;
     return stored;

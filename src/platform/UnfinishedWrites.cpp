@@ -1,6 +1,7 @@
 #include "platform/UnfinishedWrites.h"
 
 #include "platform/Descriptor.h"
+#include "platform/ReadAtMost.h"
 
 #include <algorithm>
 #include <cctype>
@@ -41,23 +42,6 @@ bool isOurs(const struct stat& status, uid_t owner) {
     return S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_uid == owner;
 }
 
-// Reads up to `largest` bytes of an open file; empty when it cannot be read.
-std::string readUpTo(int fd, std::size_t largest) {
-    std::string bytes;
-    char chunk[64 * 1024];
-    while (bytes.size() < largest) {
-        const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, largest - bytes.size()));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        bytes.append(chunk, std::size_t(n));
-    }
-    return bytes;
-}
-
 } // namespace
 
 std::string unfinishedWriteTemplate(const RealFile& file) {
@@ -82,7 +66,9 @@ std::vector<UnfinishedWrite> findUnfinishedWrites(const RealFile& file, std::siz
         const Descriptor fd(::openat(::dirfd(folder), entry->d_name,
                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         if (fd.get() >= 0 && ::fstat(fd.get(), &status) == 0 && isOurs(status, owner)) {
-            found.push_back({status.st_mtim, {entry->d_name, readUpTo(fd.get(), largest)}});
+            UnfinishedWrite write{entry->d_name, {}};
+            readAtMost(fd.get(), largest, write.bytes); // what could be read: its records count
+            found.push_back({status.st_mtim, std::move(write)});
         }
     }
     ::closedir(folder);
