@@ -2,10 +2,10 @@
 
 #include "platform/AtomicReplace.h"
 #include "platform/Descriptor.h"
-#include "platform/ReadAtMost.h"
 #include "platform/HistoryLock.h"
 #include "platform/OwnFolder.h"
 #include "platform/PathNames.h"
+#include "platform/ReadAtMost.h"
 #include "platform/RealFile.h"
 #include "platform/UnfinishedWrites.h"
 
