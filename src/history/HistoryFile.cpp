@@ -14,17 +14,9 @@ namespace {
 
 constexpr char OutOfMemory[] = "there was not enough memory";
 
-// The saves that a write cut short was carrying: the complete records of what it left that are
-// newer than its newest record also in the history. None are when it got no further than what
-// the history already holds.
-std::vector<std::string> savesCarriedBy(const std::string& cutShort,
-                                        const std::vector<std::string>& history) {
-    std::vector<std::string> records = completeRecords(cutShort);
-    const auto newestKnown = std::find_if(records.rbegin(), records.rend(), [&](const auto& r) {
-        return std::find(history.begin(), history.end(), r) != history.end();
-    });
-    records.erase(records.begin(), newestKnown.base());
-    return records;
+// The number of records in a history that formatHistory wrote: one line end each.
+std::size_t recordsIn(const std::string& bytes) {
+    return std::size_t(std::count(bytes.begin(), bytes.end(), '\n'));
 }
 
 } // namespace
@@ -42,22 +34,14 @@ HistoryFile::Loaded HistoryFile::read() {
         } else if (stored.state == State::Nowhere) {
             loaded.problem = refusal_ = stored.problem;
         } else {
-            loaded.entries = parseHistory(finishWritesCutShort(stored).bytes);
+            loaded.entries = parseHistory(stored.bytes);
+            loaded.writeCutShort = stored.writeCutShort;
         }
     } catch (const std::bad_alloc&) {
         loaded = Loaded{{}, std::string("it could not be read (") + OutOfMemory + ")"};
         refusal_ = "it could not be read at start, so it was left as it is";
     }
     return loaded;
-}
-
-const platform::StoredHistory& HistoryFile::finishWritesCutShort(platform::StoredHistory& stored) {
-    // The saves that a killed write carried come back at the next start: written now, so that
-    // the list shows them.
-    if (stored.writeCutShort && write(SaveLockWait).empty()) {
-        stored = store_.read();
-    }
-    return stored;
 }
 
 std::string HistoryFile::keep(const std::string& entry) {
@@ -67,12 +51,18 @@ std::string HistoryFile::keep(const std::string& entry) {
         return OutOfMemory;
     }
     if (pending_.size() > std::size_t(HistoryTable::Capacity)) {
-        pending_.pop_front();
-        if (alreadyInFile_ > 0) {
-            --alreadyInFile_;
-        }
+        dropOldestPending();
     }
     return {};
+}
+
+void HistoryFile::dropOldestPending() {
+    pending_.pop_front();
+    if (alreadyInFile_ > 0) {
+        --alreadyInFile_;
+    } else if (givenBackPending_ > 0) {
+        --givenBackPending_;
+    }
 }
 
 std::string HistoryFile::save(const std::string& entry) {
@@ -81,7 +71,8 @@ std::string HistoryFile::save(const std::string& entry) {
 }
 
 std::string HistoryFile::unsavedSummary() const {
-    if (const std::size_t lost = pending_.size() - alreadyInFile_; lost > 0) {
+    // Saves given back stay described by the files that carried them until they are written.
+    if (const std::size_t lost = pending_.size() - alreadyInFile_ - givenBackPending_; lost > 0) {
         return "Saved passwords lost: " + std::to_string(lost) + ".";
     }
     if (!pending_.empty()) {
@@ -91,51 +82,95 @@ std::string HistoryFile::unsavedSummary() const {
     return {};
 }
 
+void HistoryFile::giveBack(const platform::CutShortWrite& cutShort,
+                           platform::Replacement& replacement) {
+    // Its last `carried` records are the saves it carried: only a file read whole, every byte a
+    // record in the program's own format, says which those are.
+    const std::vector<std::string> records =
+        cutShort.problem.empty() ? completeRecords(cutShort.bytes) : std::vector<std::string>();
+    if (cutShort.carried > 0 && (!cutShort.problem.empty() || cutShort.carried > records.size() ||
+                                 formatHistory(records).size() != cutShort.bytes.size())) {
+        notices_.push_back(cutShort.name + ", left by a write cut short, holds " +
+                           std::to_string(cutShort.carried) +
+                           " saved password(s) that could not be given back: " +
+                           (cutShort.problem.empty() ? "it is torn, or not in the history's format"
+                                                     : cutShort.problem) +
+                           ". It was left as it is.");
+        return;
+    }
+    const auto first = pending_.begin() + std::ptrdiff_t(alreadyInFile_ + givenBackPending_);
+    pending_.insert(first, records.end() - std::ptrdiff_t(cutShort.carried), records.end());
+    givenBack_.insert(givenBack_.end(), records.end() - std::ptrdiff_t(cutShort.carried),
+                      records.end());
+    givenBackPending_ += cutShort.carried;
+    while (pending_.size() > std::size_t(HistoryTable::Capacity)) {
+        dropOldestPending();
+    }
+    replacement.taken.push_back(cutShort.name);
+}
+
+std::optional<platform::Replacement> HistoryFile::rewrite(const platform::StoredHistory& now,
+                                                          std::string& problem) {
+    underLock_ = true;
+    if (now.state == State::Unreadable) {
+        problem = "it can no longer be read (" + now.problem + ")";
+        return std::nullopt;
+    }
+    platform::Replacement replacement{std::string()};
+    for (const platform::CutShortWrite& cutShort : now.cutShortWrites) {
+        giveBack(cutShort, replacement);
+    }
+    HistoryTable merged;
+    merged.load(parseHistory(now.bytes));
+    for (std::size_t i = alreadyInFile_; i < pending_.size(); ++i) {
+        merged.save(pending_[i]);
+    }
+    replacement.bytes = formatHistory(merged.entries(), platform::HistoryStore::LargestFile);
+    replacement.carried = std::min(pending_.size() - alreadyInFile_ - givenBackPending_,
+                                   recordsIn(replacement.bytes));
+    return replacement;
+}
+
 std::string HistoryFile::write(std::chrono::milliseconds lockWait) {
     if (!refusal_.empty()) {
         return refusal_;
     }
-    std::string problem;
-    const auto rewrite = [&](const platform::StoredHistory& now) -> std::optional<std::string> {
-        underLock_ = true;
-        if (now.state == State::Unreadable) {
-            problem = "it can no longer be read (" + now.problem + ")";
-            return std::nullopt;
-        }
-        HistoryTable merged;
-        merged.load(parseHistory(now.bytes));
-        for (const std::string& cutShort : now.cutShortWrites) {
-            for (const std::string& entry : savesCarriedBy(cutShort, merged.entries())) {
-                merged.save(entry);
-            }
-        }
-        for (std::size_t i = alreadyInFile_; i < pending_.size(); ++i) {
-            merged.save(pending_[i]);
-        }
-        return formatHistory(merged.entries(), platform::HistoryStore::LargestFile);
-    };
-    unconfirmed_ = false;
     struct LockLeft {
         std::atomic<bool>& underLock;
         ~LockLeft() { underLock = false; }
     } lockLeft{underLock_};
-    try {
-        const platform::HistoryStore::Outcome outcome = store_.update(rewrite, lockWait);
-        if (!outcome.problem.empty()) {
-            unconfirmed_ = outcome.replaced;
+    // Writes cut short are taken a few at a time, oldest first: one write after another until
+    // none is left, each bounded in memory.
+    bool more = true;
+    for (int writes = 0; more && writes < 1000; ++writes) {
+        std::string problem;
+        const auto rewriteNow = [&](const platform::StoredHistory& now) {
+            more = now.moreCutShort;
+            return rewrite(now, problem);
+        };
+        unconfirmed_ = false;
+        try {
+            const platform::HistoryStore::Outcome outcome = store_.update(rewriteNow, lockWait);
             if (outcome.replaced) {
-                alreadyInFile_ = pending_.size();
+                givenBackPending_ = 0; // their files are gone: the history holds them
             }
-            return outcome.problem;
+            if (!outcome.problem.empty()) {
+                unconfirmed_ = outcome.replaced;
+                if (outcome.replaced) {
+                    alreadyInFile_ = pending_.size();
+                }
+                return outcome.problem;
+            }
+        } catch (const std::bad_alloc&) {
+            return OutOfMemory;
         }
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory;
-    }
-    if (problem.empty()) {
+        if (!problem.empty()) {
+            return problem;
+        }
         pending_.clear();
-        alreadyInFile_ = 0;
+        alreadyInFile_ = givenBackPending_ = 0;
     }
-    return problem;
+    return {};
 }
 
 } // namespace history

@@ -5,7 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace history {
@@ -28,11 +30,12 @@ public:
     struct Loaded {
         std::vector<std::string> entries; // oldest first, at most 101
         std::string problem;              // why an existing file could not be read, if it could not
+        bool writeCutShort = false;       // a write was cut short: the next write finishes it
     };
 
     // The entries in the file: none when there is no file yet. A file that exists but cannot be
-    // read gives none too, and is then never replaced by write(). When a write was cut short
-    // (kill -9, a crash), the saves it carried are written first, as the newest.
+    // read gives none too, and is then never replaced by write(). Reads only: a write cut short
+    // (kill -9, a crash) is finished by the next write, which gives back the saves it carried.
     Loaded read();
 
     // Records `entry` as saved in this run, to be written by the next write. Returns why it
@@ -45,7 +48,8 @@ public:
     std::string save(const std::string& entry);
 
     // Rewrites the file, under the lock, as the entries now on disk followed by the saves not yet
-    // written, keeping the newest 101. When no other copy changed the file meanwhile, that is
+    // written, keeping the newest 101. The saves that writes cut short carried come first, oldest
+    // write first, exactly those: they become this run's own, kept until written. When no other copy changed the file meanwhile, that is
     // exactly the table as it stands. The close calls this even when nothing is pending, so that
     // the file is always left in the program's own format. Returns an empty string on success,
     // or a sentence saying why the file was not written.
@@ -69,18 +73,32 @@ public:
 
     std::string location() const { return store_.location(); }
 
+    // The saves that writes cut short carried, given back by the writes since the last call,
+    // oldest first: they go before this run's own saves in the history.
+    std::vector<std::string> takeGivenBack() { return std::exchange(givenBack_, {}); }
+    // What a person must hear once of writes cut short that could not be given back.
+    std::vector<std::string> takeNotices() { return std::exchange(notices_, {}); }
+
     // True while a write holds the lock: its new file is being written or flushed. Asked from
     // any thread.
     bool writingUnderLock() const { return underLock_; }
 
 private:
-    const platform::StoredHistory& finishWritesCutShort(platform::StoredHistory& stored);
+    std::optional<platform::Replacement> rewrite(const platform::StoredHistory& now,
+                                                 std::string& problem);
+    void giveBack(const platform::CutShortWrite& cutShort, platform::Replacement& replacement);
+    void dropOldestPending();
 
     platform::HistoryStore& store_;
     std::deque<std::string> pending_; // oldest first, at most 101: older ones would be dropped
     // How many of the oldest pending saves the file already holds: a write put them in place,
     // but the disk did not confirm it. The next write confirms them without adding them again.
     std::size_t alreadyInFile_ = 0;
+    // How many pending saves after those were given back from writes cut short whose files
+    // still describe them: a new write's file does not count them as its own.
+    std::size_t givenBackPending_ = 0;
+    std::vector<std::string> givenBack_;
+    std::vector<std::string> notices_;
     bool unconfirmed_ = false;
     std::string refusal_; // why the file is never written in this run, if it is not
     std::atomic<bool> underLock_{false};

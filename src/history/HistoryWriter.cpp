@@ -56,6 +56,15 @@ bool HistoryWriter::save(const std::string& entry) {
     return true;
 }
 
+void HistoryWriter::finishWritesCutShort() {
+    {
+        const std::lock_guard lock(mutex_);
+        startWrite_ = true;
+    }
+    wake_.notify_one();
+    writeHereWithoutAThread();
+}
+
 void HistoryWriter::close() {
     {
         const std::lock_guard lock(mutex_);
@@ -91,7 +100,7 @@ void HistoryWriter::run() {
     bool retrying = false;
     for (;;) {
         const auto hasWork = [this] {
-            return !queued_.empty() || closing_ || finishing_ || stopping_;
+            return !queued_.empty() || startWrite_ || closing_ || finishing_ || stopping_;
         };
         if (retrying) {
             wake_.wait_for(lock, RetryInterval, hasWork);
@@ -123,7 +132,11 @@ std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& 
         return std::nullopt;
     }
     const bool last = closing_ || finishing_ || stopping_;
-    const Cause cause = closing_ ? Cause::Close : queued_.empty() ? Cause::Retry : Cause::Save;
+    const Cause cause = closing_          ? Cause::Close
+                        : !queued_.empty() ? Cause::Save
+                        : startWrite_      ? Cause::Start
+                                           : Cause::Retry;
+    startWrite_ = false;
     // Only one write runs at a time, so what the file holds pending can be asked here.
     const std::size_t carried = queued_.size() + file_.pending();
     if (last && cause != Cause::Close && carried == 0) {
@@ -133,7 +146,7 @@ std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& 
     // only when it has saves to lose; a last write as long as finish() allows.
     const auto lockWait = finishing_                             ? finishLockWait_
                           : cause == Cause::Retry                ? HistoryFile::RetryLockWait
-                          : cause == Cause::Save || carried == 0 ? HistoryFile::SaveLockWait
+                          : cause != Cause::Close || carried == 0 ? HistoryFile::SaveLockWait
                                                                  : HistoryFile::CloseLockWait;
     const std::vector<std::string> saves = std::exchange(queued_, {});
     const std::size_t covered = handedOver_;
@@ -200,6 +213,8 @@ WriteReport HistoryWriter::write(const std::vector<std::string>& saves, Cause ca
     report.mayWrite = file_.mayWrite();
     report.pending = file_.pending();
     report.unsavedSummary = file_.unsavedSummary();
+    report.givenBack = file_.takeGivenBack();
+    report.notices = file_.takeNotices();
     return report;
 }
 

@@ -17,7 +17,7 @@ namespace history {
 
 // What one write of the history came to, for the window to tell.
 struct WriteReport {
-    enum class Cause { Save, Retry, Close };
+    enum class Cause { Save, Retry, Close, Start };
     Cause cause = Cause::Save;
     std::string problem;      // empty when it worked
     bool unconfirmed = false; // the file holds the saves, but the disk did not confirm them
@@ -26,6 +26,8 @@ struct WriteReport {
     std::size_t pending = 0;  // saves of this run not safely on disk after it
     std::size_t covered = 0;  // how many of the saves handed over so far it took in
     std::string unsavedSummary;
+    std::vector<std::string> givenBack; // saves of writes cut short that it gave back, oldest first
+    std::vector<std::string> notices;   // writes cut short that could not be given back
 };
 
 // The one owner of every save handed over, from the moment the window hands it over until it is
@@ -50,6 +52,8 @@ public:
 
     // Hands a save over and returns at once; false when there was no memory to keep it.
     bool save(const std::string& entry);
+    // A write of the saves that writes cut short carried, found at start; returns at once.
+    void finishWritesCutShort();
     // The last write, as the window closes; nothing is written after it.
     void close();
     // The next report, oldest first, on the thread that takes them.
@@ -98,6 +102,7 @@ private:
     std::size_t handedOver_ = 0;
     std::size_t carrying_ = 0; // saves that the write under way carries; 0 when none is
     bool closing_ = false;
+    bool startWrite_ = false; // writes cut short wait to be finished
     bool finishing_ = false;
     std::chrono::milliseconds finishLockWait_{0};
     bool stopping_ = false;

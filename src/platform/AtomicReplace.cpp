@@ -5,6 +5,7 @@
 #include "platform/UnfinishedWrites.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 namespace platform {
@@ -53,15 +54,23 @@ std::string syncFolder(const std::string& folder) {
 
 } // namespace
 
-HistoryStore::Outcome replaceFile(const RealFile& file, const std::string& bytes) {
+Replacing replaceFile(const RealFile& file, const std::string& bytes, std::size_t carried,
+                      const HistoryLock& lock) {
     const std::string path = file.path();
-    std::string temporaryName = unfinishedWriteTemplate(file);
+    std::string temporaryName = unfinishedWriteTemplate(file, carried);
     Descriptor temporary(::mkostemp(temporaryName.data(), O_CLOEXEC));
+    Replacing replacing;
     if (temporary.get() < 0) {
-        return {because("a new file beside it could not be created")};
+        replacing.outcome = {because("a new file beside it could not be created")};
+        return replacing;
     }
-    // The umask may have taken the owner's own rights away.
-    std::string problem = ::fchmod(temporary.get(), S_IRUSR | S_IWUSR) != 0
+    // Locked while this write works on it, through a descriptor of its own that outlives the
+    // close below: a file that can be locked is a write cut short. The umask may have taken the
+    // owner's own rights away.
+    Descriptor held(::dup(temporary.get()));
+    std::string problem = held.get() < 0 || ::flock(held.get(), LOCK_EX | LOCK_NB) != 0
+                              ? because("the new file beside it could not be locked")
+                          : ::fchmod(temporary.get(), S_IRUSR | S_IWUSR) != 0
                               ? because("its permissions could not be set")
                           : !ownedAsBefore(temporary.get(), file)
                               ? because("its owner could not be kept")
@@ -69,14 +78,26 @@ HistoryStore::Outcome replaceFile(const RealFile& file, const std::string& bytes
     if (const std::string closed = temporary.close(); problem.empty()) {
         problem = closed;
     }
+    if (problem.empty() && !lock.isTheLock()) {
+        replacing.lockLost = true;
+        problem = "its lock file was removed during the write";
+    }
     if (problem.empty() && ::rename(temporaryName.c_str(), path.c_str()) != 0) {
         problem = because("the new file could not take its place");
     }
     if (!problem.empty()) {
-        ::unlink(temporaryName.c_str());
-        return {problem};
+        struct stat status {};
+        if (::unlink(temporaryName.c_str()) != 0 && errno != ENOENT &&
+            ::fstat(held.get(), &status) == 0) {
+            replacing.leftBehind = UnfinishedWrite{temporaryName.substr(temporaryName.rfind('/') + 1),
+                                                   {status.st_dev, status.st_ino},
+                                                   std::move(held), carried, {}, {}};
+        }
+        replacing.outcome = {problem};
+        return replacing;
     }
-    return {syncFolder(file.folder), true};
+    replacing.outcome = {syncFolder(file.folder), true};
+    return replacing;
 }
 
 } // namespace platform

@@ -1,20 +1,34 @@
 #pragma once
 
+#include "platform/HistoryLock.h"
 #include "platform/HistoryStore.h"
 #include "platform/RealFile.h"
+#include "platform/UnfinishedWrites.h"
 
+#include <cstddef>
+#include <optional>
 #include <string>
 
 namespace platform {
 
-// Replaces `file` with `bytes`: writes them to a new file beside it (an unfinished write, until
-// it takes the file's place), private to its owner and owned as the old one was, flushes it to
-// disk, renames it over the old one and flushes the folder, checking every step. A failure
-// before the rename leaves the old file whole; a failure after it says that the file was
-// replaced. Call it under the history's lock.
+struct Replacing {
+    HistoryStore::Outcome outcome;
+    bool lockLost = false; // the lock was no longer the lock: nothing was replaced
+    // Its own new file, which could not be removed after a failure: held, so that it never
+    // comes back to this run as a write cut short.
+    std::optional<UnfinishedWrite> leftBehind;
+};
+
+// Replaces `file` with `bytes`, whose last `carried` records are saves that no other file
+// describes: writes them to a new file beside it (an unfinished write, until it takes the file's
+// place), private to its owner and owned as the old one was, flushes it to disk, checks that
+// `lock` is still the lock, renames the new file over the old one and flushes the folder,
+// checking every step. A failure before the rename leaves the old file whole; a failure after
+// it says that the file was replaced.
 // Deliberately not QSaveFile: Qt 6.4's commit() does not report a failed final flush, it never
 // flushes the folder, and this also runs from the exit hook, where as little of Qt as possible
 // should be involved.
-HistoryStore::Outcome replaceFile(const RealFile& file, const std::string& bytes);
+Replacing replaceFile(const RealFile& file, const std::string& bytes, std::size_t carried,
+                      const HistoryLock& lock);
 
 } // namespace platform

@@ -9,6 +9,8 @@
 #include "platform/RealFile.h"
 #include "platform/UnfinishedWrites.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -77,7 +79,7 @@ StoredHistory FileHistoryStore::read() {
     StoredHistory stored = readFile(location_.path);
     // Only looked for: what they hold is read under the lock, by the write that finishes them.
     if (const RealFile file = followLinks(location_.path); file.problem.empty()) {
-        stored.writeCutShort = !findUnfinishedWrites(file, 0).empty();
+        stored.writeCutShort = anyUnfinishedWrites(file);
     }
     return stored;
 }
@@ -95,26 +97,48 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
     if (!file.problem.empty()) {
         return {file.problem};
     }
-    HistoryLock lock(file);
-    if (std::string problem = lock.acquire(lockWait); !problem.empty()) {
-        return {problem};
+    // A lock taken from under the write (its file removed) makes the write start again, under
+    // the new lock; a few times at most.
+    Replacing replacing;
+    for (int tries = 0; tries < 3 && (tries == 0 || replacing.lockLost); ++tries) {
+        HistoryLock lock(file);
+        if (std::string problem = lock.acquire(lockWait); !problem.empty()) {
+            return {problem};
+        }
+        std::set<std::pair<dev_t, ino_t>> skip = passedOver_;
+        for (const UnfinishedWrite& held : held_) {
+            skip.insert(held.id);
+        }
+        FoundWrites found = findUnfinishedWrites(file, LargestFile, skip);
+        StoredHistory now = readFile(file.path());
+        now.moreCutShort = found.more;
+        for (const UnfinishedWrite& write : found.writes) {
+            now.cutShortWrites.push_back({write.name, write.bytes, write.carried, write.problem});
+        }
+        const std::optional<Replacement> replacement = rewrite(now);
+        if (!replacement) {
+            return {};
+        }
+        // What the rewrite took in is the run's own from now on; the rest is left as it is.
+        for (UnfinishedWrite& write : found.writes) {
+            const auto& taken = replacement->taken;
+            if (std::find(taken.begin(), taken.end(), write.name) != taken.end()) {
+                held_.push_back(std::move(write));
+            } else {
+                passedOver_.insert(write.id);
+            }
+        }
+        replacing = replaceFile(file, replacement->bytes, replacement->carried, lock);
+        if (replacing.leftBehind) {
+            held_.push_back(std::move(*replacing.leftBehind));
+        }
     }
-    // Under the lock, the program's own new files are left from writes that were cut short:
-    // each holds the saves that write carried, and goes once the history holds them.
-    const std::vector<UnfinishedWrite> unfinished = findUnfinishedWrites(file, LargestFile);
-    StoredHistory now = readFile(file.path());
-    for (const UnfinishedWrite& write : unfinished) {
-        now.cutShortWrites.push_back(write.bytes);
+    // Once a history holding their saves is in place (even should the disk not confirm it:
+    // the retry covers them), the files that described them go.
+    if (replacing.outcome.replaced) {
+        held_ = removeUnfinishedWrites(file, std::move(held_));
     }
-    const std::optional<std::string> bytes = rewrite(now);
-    if (!bytes) {
-        return {};
-    }
-    Outcome outcome = replaceFile(file, *bytes);
-    if (outcome.problem.empty()) {
-        removeUnfinishedWrites(file, unfinished);
-    }
-    return outcome;
+    return replacing.outcome;
 }
 
 } // namespace platform

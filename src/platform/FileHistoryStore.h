@@ -2,6 +2,11 @@
 
 #include "platform/HistoryLocation.h"
 #include "platform/HistoryStore.h"
+#include "platform/UnfinishedWrites.h"
+
+#include <set>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -21,6 +26,13 @@ public:
 
 private:
     HistoryLocation location_;
+    // Writes cut short whose saves this run has taken in, and its own new files that could not
+    // be removed: locked, so that no write takes them again, until a history holding their
+    // saves is in place.
+    std::vector<UnfinishedWrite> held_;
+    // Writes cut short that this run's rewrite passed over (they could not be read whole):
+    // left as they are, and offered once.
+    std::set<std::pair<dev_t, ino_t>> passedOver_;
 };
 
 } // namespace platform

@@ -15,6 +15,16 @@ namespace {
 
 constexpr int Flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
 
+// What stands at the lock's place when it is not a plain file, in words.
+const char* kindOf(mode_t mode) {
+    return S_ISREG(mode)    ? nullptr
+           : S_ISDIR(mode)  ? "a folder"
+           : S_ISLNK(mode)  ? "a symbolic link"
+           : S_ISFIFO(mode) ? "a FIFO"
+           : S_ISSOCK(mode) ? "a socket"
+                            : "a device";
+}
+
 // Opens the lock file in `folder`, creating it when it is missing. Sets `problem` when there is
 // none to use.
 Descriptor openLock(int folder, const std::string& name, std::string& problem) {
@@ -41,22 +51,26 @@ Descriptor openLock(int folder, const std::string& name, std::string& problem) {
         if (::fstatat(folder, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0) {
             continue;
         }
-        Descriptor existing(
-            S_ISREG(found.st_mode) ? ::openat(folder, name.c_str(), O_RDONLY | Flags) : -1);
-        if (existing.get() < 0 && S_ISREG(found.st_mode) && errno == ENOENT) {
+        if (const char* kind = kindOf(found.st_mode)) {
+            problem = std::string("the lock file beside it is ") + kind + ", so it was not used";
+            return Descriptor();
+        }
+        // Read-write: on NFS an exclusive flock needs a descriptor open for writing.
+        Descriptor existing(::openat(folder, name.c_str(), O_RDWR | Flags));
+        if (existing.get() < 0 && errno == ENOENT) {
             continue;
         }
         if (existing.get() < 0 || ::fstat(existing.get(), &found) != 0) {
-            problem = because("the lock file beside it could not be opened",
-                              S_ISDIR(found.st_mode) ? EISDIR : errno);
-        } else if (!S_ISREG(found.st_mode)) {
-            problem = "the lock file beside it is not a plain file, so it was not used";
+            problem = because("the lock file beside it could not be opened");
+        } else if (const char* kind = kindOf(found.st_mode)) {
+            problem = std::string("the lock file beside it is ") + kind + ", so it was not used";
         } else if (found.st_nlink != 1) {
             problem = "the lock file beside it is also another file (a hard link), so it was not "
                       "used";
-        } else if (found.st_uid == 0 && folderStatus.st_uid != 0 &&
+        } else if (found.st_uid == 0 && folderStatus.st_uid != 0 && found.st_size == 0 &&
                    !giveToOwnerOf(existing.get(), folderStatus)) {
             // Left by an earlier run as root: the folder's owner must be able to open it again.
+            // A file with content was never a lock of ours, and is not given away.
             problem = because("the owner of the lock file beside it could not be set");
         }
         return existing;
@@ -67,13 +81,21 @@ Descriptor openLock(int folder, const std::string& name, std::string& problem) {
 
 } // namespace
 
-HistoryLock::HistoryLock(const RealFile& file) {
-    const Descriptor folder(::open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0) {
+HistoryLock::HistoryLock(const RealFile& file)
+    : folder_(::open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    , name_(file.name + ".lock") {
+    if (folder_.get() < 0) {
         problem_ = because("its folder could not be opened");
         return;
     }
-    fd_ = openLock(folder.get(), file.name + ".lock", problem_);
+    fd_ = openLock(folder_.get(), name_, problem_);
+}
+
+bool HistoryLock::isTheLock() const {
+    struct stat held {}, atItsPlace {};
+    return ::fstat(fd_.get(), &held) == 0 &&
+           ::fstatat(folder_.get(), name_.c_str(), &atItsPlace, AT_SYMLINK_NOFOLLOW) == 0 &&
+           held.st_dev == atItsPlace.st_dev && held.st_ino == atItsPlace.st_ino;
 }
 
 std::string HistoryLock::acquire(std::chrono::milliseconds wait) {
@@ -85,9 +107,15 @@ std::string HistoryLock::acquire(std::chrono::milliseconds wait) {
     std::uniform_int_distribution<int> pauseMs(2, 20);
     for (;;) {
         if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) {
-            return {};
-        }
-        if (errno != EWOULDBLOCK && errno != EINTR) {
+            if (isTheLock()) {
+                return {};
+            }
+            // Removed or replaced while another copy held it: the lock is what is there now.
+            fd_ = openLock(folder_.get(), name_, problem_);
+            if (!problem_.empty()) {
+                return problem_;
+            }
+        } else if (errno != EWOULDBLOCK && errno != EINTR) {
             return because("it could not be locked");
         }
         if (std::chrono::steady_clock::now() >= deadline) {

@@ -5,9 +5,19 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
+
+// What a write cut short (kill -9, a crash, a power cut) left beside the history: its new file,
+// whose last `carried` records are the saves that write carried and no other file describes.
+struct CutShortWrite {
+    std::string name;        // in the history's folder, for messages
+    std::string bytes;       // all of it, when `problem` is empty
+    std::size_t carried = 0; // how many of its last records are the saves it carried
+    std::string problem;     // why it could not be read whole, if it could not
+};
 
 // The history file's contents as found on disk.
 struct StoredHistory {
@@ -20,11 +30,26 @@ struct StoredHistory {
     State state = State::Missing;
     std::string bytes;
     std::string problem;
-    // A write was cut short (kill -9, a crash, a power cut) and left its new file beside this one,
-    // with the saves it carried: read() only says so; update() gives what each holds, oldest
-    // first, and removes them once the new contents are safely on disk.
+    // A write was cut short and left its new file beside this one, with the saves it carried:
+    // read() only says so; update() gives what each holds, oldest first, a few at a time
+    // (`moreCutShort` says that older ones wait for the next write).
     bool writeCutShort = false;
-    std::vector<std::string> cutShortWrites;
+    std::vector<CutShortWrite> cutShortWrites;
+    bool moreCutShort = false;
+};
+
+// What a rewrite puts in the history's place.
+struct Replacement {
+    Replacement(std::string bytes, std::size_t carried = 0) // NOLINT: a plain history converts
+        : bytes(std::move(bytes))
+        , carried(carried) {}
+    std::string bytes;
+    // How many of its last records are saves that no file on disk describes yet: should this
+    // write be cut short, its new file says so, and the next write gives back exactly those.
+    std::size_t carried = 0;
+    // The writes cut short whose saves it took in: they now belong to the writer, and their
+    // files go once a history holding them is in place.
+    std::vector<std::string> taken;
 };
 
 // Where the history file is kept. The file is only ever replaced whole, atomically, so a reader
@@ -52,8 +77,10 @@ public:
     // Under an exclusive lock that every copy of the program takes for this, waiting for it at
     // most `lockWait`: reads the file as it is now, passes it to `rewrite`, and replaces the
     // file with what `rewrite` returns (nothing is written when it returns no value). On a
-    // failure before the swap, the previous file is left whole.
-    using Rewrite = std::function<std::optional<std::string>(const StoredHistory& now)>;
+    // failure before the swap, the previous file is left whole. Should the lock turn out to have
+    // been taken from under the write (its file removed), the write starts again under the new
+    // one, so `rewrite` may be called more than once.
+    using Rewrite = std::function<std::optional<Replacement>(const StoredHistory& now)>;
     virtual Outcome update(const Rewrite& rewrite, std::chrono::milliseconds lockWait) = 0;
 };
 

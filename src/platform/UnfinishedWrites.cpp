@@ -1,14 +1,16 @@
 #include "platform/UnfinishedWrites.h"
 
-#include "platform/Descriptor.h"
 #include "platform/ReadAtMost.h"
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <optional>
 #include <string_view>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 namespace platform {
@@ -20,11 +22,28 @@ constexpr std::string_view Mark = ".tavik-unfinished-";
 constexpr std::size_t RandomPartLength = 6; // mkostemp's XXXXXX
 constexpr std::size_t MostAtOnce = 8;
 
-bool hasOurForm(std::string_view name, const std::string& file) {
-    return name.size() == file.size() + Mark.size() + RandomPartLength && name.starts_with(file) &&
-           name.substr(file.size()).starts_with(Mark) &&
-           std::all_of(name.end() - RandomPartLength, name.end(),
-                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+bool isAlnum(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0;
+}
+
+// The number of saves a file of our form carries, or nothing when `name` is not of our form.
+std::optional<std::size_t> carriedBy(std::string_view name, const std::string& file) {
+    if (!name.starts_with(file) || !name.substr(file.size()).starts_with(Mark) ||
+        name.size() < file.size() + Mark.size() + 2 + RandomPartLength) {
+        return std::nullopt;
+    }
+    const std::string_view count = name.substr(file.size() + Mark.size(),
+                                               name.size() - file.size() - Mark.size() -
+                                                   RandomPartLength - 1);
+    const std::string_view random = name.substr(name.size() - RandomPartLength);
+    std::size_t carried = 0;
+    const auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), carried);
+    if (error != std::errc() || end != count.data() + count.size() || count.size() > 4 ||
+        name[name.size() - RandomPartLength - 1] != '-' ||
+        !std::all_of(random.begin(), random.end(), isAlnum)) {
+        return std::nullopt;
+    }
+    return carried;
 }
 
 // Whom the program's own new file beside `file` belongs to: as root, the history's owner (or its
@@ -42,51 +61,108 @@ bool isOurs(const struct stat& status, uid_t owner) {
     return S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_uid == owner;
 }
 
-} // namespace
+struct Candidate {
+    struct timespec age;
+    std::string name;
+    std::size_t carried;
+    std::pair<dev_t, ino_t> id;
+};
 
-std::string unfinishedWriteTemplate(const RealFile& file) {
-    return file.path() + std::string(Mark) + std::string(RandomPartLength, 'X');
+// The names of our own unfinished writes in `folder`, oldest first. Looked at, never opened: opening
+// a device node could already act on it.
+std::vector<Candidate> candidates(DIR* folder, const RealFile& file) {
+    const uid_t owner = ownerOfOurFiles(file);
+    std::vector<Candidate> found;
+    while (const dirent* entry = ::readdir(folder)) {
+        struct stat status {};
+        const std::optional<std::size_t> carried = carriedBy(entry->d_name, file.name);
+        if (carried &&
+            ::fstatat(::dirfd(folder), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            isOurs(status, owner)) {
+            found.push_back({status.st_mtim, entry->d_name, *carried, {status.st_dev, status.st_ino}});
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
+        return std::pair(a.age.tv_sec, a.age.tv_nsec) < std::pair(b.age.tv_sec, b.age.tv_nsec);
+    });
+    return found;
 }
 
-std::vector<UnfinishedWrite> findUnfinishedWrites(const RealFile& file, std::size_t largest) {
+// Opens and locks one, or nothing when it is no longer ours or a write still holds it.
+std::optional<UnfinishedWrite> take(DIR* folder, const Candidate& candidate, uid_t owner,
+                                    std::size_t largest) {
+    // Read-write: on NFS an exclusive flock needs a descriptor open for writing.
+    Descriptor fd(::openat(::dirfd(folder), candidate.name.c_str(),
+                           O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !isOurs(status, owner) ||
+        std::pair(status.st_dev, status.st_ino) != candidate.id || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        return std::nullopt;
+    }
+    UnfinishedWrite write{candidate.name, {status.st_dev, status.st_ino}, std::move(fd),
+                          candidate.carried, {}, {}};
+    if (std::size_t(status.st_size) > largest) {
+        write.problem = "it is too large to be a password history";
+    } else if (const int error = readAtMost(write.fd.get(), largest + 1, write.bytes)) {
+        write.problem = systemReason(error);
+    } else if (write.bytes.size() > largest) {
+        write.problem = "it is too large to be a password history";
+    }
+    return write;
+}
+
+} // namespace
+
+std::string unfinishedWriteTemplate(const RealFile& file, std::size_t carried) {
+    return file.path() + std::string(Mark) + std::to_string(carried) + "-" +
+           std::string(RandomPartLength, 'X');
+}
+
+bool anyUnfinishedWrites(const RealFile& file) {
+    DIR* folder = ::opendir(file.folder.c_str());
+    if (!folder) {
+        return false;
+    }
+    const bool any = !candidates(folder, file).empty();
+    ::closedir(folder);
+    return any;
+}
+
+FoundWrites findUnfinishedWrites(const RealFile& file, std::size_t largest,
+                                 const std::set<std::pair<dev_t, ino_t>>& skip) {
     DIR* folder = ::opendir(file.folder.c_str());
     if (!folder) {
         return {}; // the write that follows will say what is wrong with the folder
     }
     const uid_t owner = ownerOfOurFiles(file);
-    std::vector<std::pair<struct timespec, UnfinishedWrite>> found;
-    while (const dirent* entry = ::readdir(folder)) {
-        struct stat status {};
-        // Looked at before it is opened: opening a device node could already act on it.
-        if (found.size() == MostAtOnce || !hasOurForm(entry->d_name, file.name) ||
-            ::fstatat(::dirfd(folder), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !isOurs(status, owner)) {
+    FoundWrites found;
+    for (const Candidate& candidate : candidates(folder, file)) {
+        if (found.writes.size() == MostAtOnce) {
+            found.more = true;
+            break;
+        }
+        // Passed over before it is opened: on NFS, closing any descriptor of a file lets go of
+        // the locks that this process holds on it.
+        if (skip.contains(candidate.id)) {
             continue;
         }
-        const Descriptor fd(::openat(::dirfd(folder), entry->d_name,
-                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (fd.get() >= 0 && ::fstat(fd.get(), &status) == 0 && isOurs(status, owner)) {
-            UnfinishedWrite write{entry->d_name, {}};
-            readAtMost(fd.get(), largest, write.bytes); // what could be read: its records count
-            found.push_back({status.st_mtim, std::move(write)});
+        if (std::optional<UnfinishedWrite> write = take(folder, candidate, owner, largest)) {
+            found.writes.push_back(std::move(*write));
         }
     }
     ::closedir(folder);
-    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        return std::pair(a.first.tv_sec, a.first.tv_nsec) <
-               std::pair(b.first.tv_sec, b.first.tv_nsec);
-    });
-    std::vector<UnfinishedWrite> writes;
-    for (auto& [time, write] : found) {
-        writes.push_back(std::move(write));
-    }
-    return writes;
+    return found;
 }
 
-void removeUnfinishedWrites(const RealFile& file, const std::vector<UnfinishedWrite>& writes) {
-    for (const UnfinishedWrite& write : writes) {
-        ::unlink((file.folder + "/" + write.name).c_str());
+std::vector<UnfinishedWrite> removeUnfinishedWrites(const RealFile& file,
+                                                    std::vector<UnfinishedWrite> writes) {
+    std::vector<UnfinishedWrite> kept;
+    for (UnfinishedWrite& write : writes) {
+        if (::unlink((file.folder + "/" + write.name).c_str()) != 0 && errno != ENOENT) {
+            kept.push_back(std::move(write));
+        }
     }
+    return kept;
 }
 
 } // namespace platform

@@ -34,6 +34,7 @@ std::string whatBecameOfTheSaves(const history::WriteReport& report, const std::
         case Cause::Save:
             return "The password just saved is in " + file + ", but the disk did not confirm it";
         case Cause::Retry:
+        case Cause::Start:
             return "The passwords saved are in " + file +
                    ", but the disk still did not confirm them";
         case Cause::Close:
@@ -46,6 +47,8 @@ std::string whatBecameOfTheSaves(const history::WriteReport& report, const std::
         return "The password just saved was not written to " + file;
     case Cause::Retry:
         return "The passwords saved were still not written to " + file;
+    case Cause::Start:
+        return "The passwords saved by a write cut short were not written back to " + file;
     case Cause::Close:
         return "The password history was not saved to " + file;
     }
@@ -191,20 +194,25 @@ void Form1::Form_Load() {
     if (!loaded.problem.empty()) {
         // The window is not shown yet: the person is told as soon as it is, not only at the
         // first Save that cannot be written.
-        unreadableAtStart_ =
+        toTellOnceShown_ =
             reportHistoryProblem("The password history was not loaded from " + historyWhere_,
                                  loaded.problem, " Passwords you save now are not kept.");
     }
     History.load(loaded.entries);
     RefreshHistoryList();
+    // A write cut short left saves beside the file: the writer gives them back while the
+    // window is already shown, and the list takes them in when it comes back.
+    if (loaded.writeCutShort) {
+        historyWriter_.finishWritesCutShort();
+    }
 }
 
 void Form1::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!unreadableAtStart_.empty()) {
+    if (!toTellOnceShown_.empty()) {
         // Once the window is on screen, so that the message stands in front of it.
-        QTimer::singleShot(0, this, [this, message = unreadableAtStart_] { tellPerson(message); });
-        unreadableAtStart_.clear();
+        QTimer::singleShot(0, this, [this, message = toTellOnceShown_] { tellPerson(message); });
+        toTellOnceShown_.clear();
     }
 }
 
@@ -288,6 +296,17 @@ void Form1::deliverReports() {
 void Form1::historyWritten(const history::WriteReport& report) {
     using Cause = history::WriteReport::Cause;
     savesReported_ = std::max(savesReported_, report.covered);
+    if (!report.givenBack.empty()) {
+        showGivenBack(report.givenBack);
+    }
+    for (const std::string& notice : report.notices) {
+        std::fprintf(stderr, "tavik: %s\n", notice.c_str());
+        if (isVisible()) {
+            tellPerson(notice);
+        } else if (!unloaded_) {
+            toTellOnceShown_ += (toTellOnceShown_.empty() ? "" : "\n\n") + notice;
+        }
+    }
     if (report.cause == Cause::Close) {
         historyClosed(report);
     } else if (report.problem.empty()) {
@@ -305,6 +324,15 @@ void Form1::historyWritten(const history::WriteReport& report) {
     if (report.cause != Cause::Retry) {
         emit historyReported();
     }
+}
+
+void Form1::showGivenBack(const std::vector<std::string>& givenBack) {
+    // They were saved before this run's own saves, which stay the newest.
+    std::vector<std::string> entries = History.entries();
+    const auto ownSaves = std::ptrdiff_t(std::min(savesHandedOver(), entries.size()));
+    entries.insert(entries.end() - ownSaves, givenBack.begin(), givenBack.end());
+    History.load(entries);
+    RefreshHistoryList();
 }
 
 void Form1::historyClosed(const history::WriteReport& report) {

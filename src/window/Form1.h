@@ -86,6 +86,8 @@ private:
     void deliverReports();
     void historyWritten(const history::WriteReport& report);
     void historyClosed(const history::WriteReport& report);
+    // Saves of writes cut short, given back by the writer, join the list.
+    void showGivenBack(const std::vector<std::string>& givenBack);
     void tellPerson(const std::string& message);
     // The close's write has not come back: ask the person whether to wait for the disk.
     void askAboutASilentDisk();
@@ -115,7 +117,7 @@ private:
     bool closingUnattended_ = false;
     bool unloaded_ = false;
     bool historyKept_ = true;
-    std::string unreadableAtStart_;     // told to the person once the window shows
+    std::string toTellOnceShown_;     // told to the person once the window shows
     std::set<std::string> reasonsTold_; // on standard error, since the last write that worked
     bool boxShownForFault_ = false;     // in the window, since the last write that worked
     QPointer<QMessageBox> messageBox_;

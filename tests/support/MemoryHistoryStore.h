@@ -2,6 +2,7 @@
 
 #include "platform/HistoryStore.h"
 
+#include <algorithm>
 #include <mutex>
 #include <new>
 #include <string>
@@ -15,6 +16,7 @@ public:
     std::string failWith;     // when set, every update fails with this and changes nothing
     bool outOfMemory = false; // when set, every read and update throws std::bad_alloc
     std::chrono::milliseconds lockWait{-1}; // what the last update would wait for the lock
+    std::size_t carried = 0; // how many saves the last update's new file said it carried
     // Called with the new contents made, before they are kept: a disk slow to flush, say.
     std::function<void()> whileWriting = [] {
     };
@@ -35,10 +37,14 @@ public:
         if (!failWith.empty()) {
             return {failWith};
         }
-        if (const std::optional<std::string> bytes = rewrite(read())) {
+        if (const std::optional<platform::Replacement> replacement = rewrite(read())) {
             whileWriting();
             stored.state = platform::StoredHistory::State::Present;
-            stored.bytes = *bytes;
+            stored.bytes = replacement->bytes;
+            carried = replacement->carried;
+            std::erase_if(stored.cutShortWrites, [&](const platform::CutShortWrite& write) {
+                return std::count(replacement->taken.begin(), replacement->taken.end(), write.name);
+            });
         }
         return {};
     }
