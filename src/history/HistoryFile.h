@@ -49,10 +49,10 @@ public:
 
     // Rewrites the file, under the lock, as the entries now on disk followed by the saves not yet
     // written, keeping the newest 101. The saves that writes cut short carried come first, oldest
-    // write first, exactly those: they become this run's own, kept until written. When no other copy changed the file meanwhile, that is
-    // exactly the table as it stands. The close calls this even when nothing is pending, so that
-    // the file is always left in the program's own format. Returns an empty string on success,
-    // or a sentence saying why the file was not written.
+    // write first, exactly those: they become this run's own, kept until written. When no other
+    // copy changed the file meanwhile, that is exactly the table as it stands. The close calls this
+    // even when nothing is pending, so that the file is always left in the program's own format.
+    // Returns an empty string on success, or a sentence saying why the file was not written.
     std::string write(std::chrono::milliseconds lockWait = CloseLockWait);
 
     // False when the file could not be read at start, or there is no place for it: then it is

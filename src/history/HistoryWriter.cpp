@@ -132,7 +132,7 @@ std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& 
         return std::nullopt;
     }
     const bool last = closing_ || finishing_ || stopping_;
-    const Cause cause = closing_          ? Cause::Close
+    const Cause cause = closing_           ? Cause::Close
                         : !queued_.empty() ? Cause::Save
                         : startWrite_      ? Cause::Start
                                            : Cause::Retry;
@@ -144,10 +144,10 @@ std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& 
     }
     // A Save never keeps the person waiting long, a retry even less; the close waits longer
     // only when it has saves to lose; a last write as long as finish() allows.
-    const auto lockWait = finishing_                             ? finishLockWait_
-                          : cause == Cause::Retry                ? HistoryFile::RetryLockWait
+    const auto lockWait = finishing_                              ? finishLockWait_
+                          : cause == Cause::Retry                 ? HistoryFile::RetryLockWait
                           : cause != Cause::Close || carried == 0 ? HistoryFile::SaveLockWait
-                                                                 : HistoryFile::CloseLockWait;
+                                                                  : HistoryFile::CloseLockWait;
     const std::vector<std::string> saves = std::exchange(queued_, {});
     const std::size_t covered = handedOver_;
     carrying_ = carried;

@@ -89,9 +89,13 @@ Replacing replaceFile(const RealFile& file, const std::string& bytes, std::size_
         struct stat status {};
         if (::unlink(temporaryName.c_str()) != 0 && errno != ENOENT &&
             ::fstat(held.get(), &status) == 0) {
-            replacing.leftBehind = UnfinishedWrite{temporaryName.substr(temporaryName.rfind('/') + 1),
-                                                   {status.st_dev, status.st_ino},
-                                                   std::move(held), carried, {}, {}};
+            replacing.leftBehind =
+                UnfinishedWrite{temporaryName.substr(temporaryName.rfind('/') + 1),
+                                {status.st_dev, status.st_ino},
+                                std::move(held),
+                                carried,
+                                {},
+                                {}};
         }
         replacing.outcome = {problem};
         return replacing;

@@ -92,7 +92,8 @@ HistoryLock::HistoryLock(const RealFile& file)
 }
 
 bool HistoryLock::isTheLock() const {
-    struct stat held {}, atItsPlace {};
+    struct stat held {
+    }, atItsPlace{};
     return ::fstat(fd_.get(), &held) == 0 &&
            ::fstatat(folder_.get(), name_.c_str(), &atItsPlace, AT_SYMLINK_NOFOLLOW) == 0 &&
            held.st_dev == atItsPlace.st_dev && held.st_ino == atItsPlace.st_ino;

@@ -32,9 +32,8 @@ std::optional<std::size_t> carriedBy(std::string_view name, const std::string& f
         name.size() < file.size() + Mark.size() + 2 + RandomPartLength) {
         return std::nullopt;
     }
-    const std::string_view count = name.substr(file.size() + Mark.size(),
-                                               name.size() - file.size() - Mark.size() -
-                                                   RandomPartLength - 1);
+    const std::string_view count = name.substr(
+        file.size() + Mark.size(), name.size() - file.size() - Mark.size() - RandomPartLength - 1);
     const std::string_view random = name.substr(name.size() - RandomPartLength);
     std::size_t carried = 0;
     const auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), carried);
@@ -68,8 +67,8 @@ struct Candidate {
     std::pair<dev_t, ino_t> id;
 };
 
-// The names of our own unfinished writes in `folder`, oldest first. Looked at, never opened: opening
-// a device node could already act on it.
+// The names of our own unfinished writes in `folder`, oldest first. Looked at, never opened:
+// opening a device node could already act on it.
 std::vector<Candidate> candidates(DIR* folder, const RealFile& file) {
     const uid_t owner = ownerOfOurFiles(file);
     std::vector<Candidate> found;
@@ -79,7 +78,8 @@ std::vector<Candidate> candidates(DIR* folder, const RealFile& file) {
         if (carried &&
             ::fstatat(::dirfd(folder), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
             isOurs(status, owner)) {
-            found.push_back({status.st_mtim, entry->d_name, *carried, {status.st_dev, status.st_ino}});
+            found.push_back(
+                {status.st_mtim, entry->d_name, *carried, {status.st_dev, status.st_ino}});
         }
     }
     std::sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
@@ -96,11 +96,12 @@ std::optional<UnfinishedWrite> take(DIR* folder, const Candidate& candidate, uid
                            O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
     if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !isOurs(status, owner) ||
-        std::pair(status.st_dev, status.st_ino) != candidate.id || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        std::pair(status.st_dev, status.st_ino) != candidate.id ||
+        ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         return std::nullopt;
     }
-    UnfinishedWrite write{candidate.name, {status.st_dev, status.st_ino}, std::move(fd),
-                          candidate.carried, {}, {}};
+    UnfinishedWrite write{
+        candidate.name, {status.st_dev, status.st_ino}, std::move(fd), candidate.carried, {}, {}};
     if (std::size_t(status.st_size) > largest) {
         write.problem = "it is too large to be a password history";
     } else if (const int error = readAtMost(write.fd.get(), largest + 1, write.bytes)) {

@@ -117,7 +117,7 @@ private:
     bool closingUnattended_ = false;
     bool unloaded_ = false;
     bool historyKept_ = true;
-    std::string toTellOnceShown_;     // told to the person once the window shows
+    std::string toTellOnceShown_;       // told to the person once the window shows
     std::set<std::string> reasonsTold_; // on standard error, since the last write that worked
     bool boxShownForFault_ = false;     // in the window, since the last write that worked
     QPointer<QMessageBox> messageBox_;

@@ -235,23 +235,26 @@ private slots:
         QTest::addColumn<QString>("told"); // empty when the file goes
         const QByteArray ab("\"a\"\r\n\"b\"\r\n"), abc = ab + "\"c\"\r\n";
         const uint me = ::geteuid();
-        QTest::newRow("newer records") << ab << abc + "\"d\"\r\n" << 2 << me << abc + "\"d\"\r\n"
+        QTest::newRow("newer records") << ab << abc + "\"d\"\r\n"
+                                       << 2 << me << abc + "\"d\"\r\n"
                                        << QString();
-        QTest::newRow("saved twice") << abc << abc + "\"c\"\r\n" << 1 << me << abc + "\"c\"\r\n"
+        QTest::newRow("saved twice") << abc << abc + "\"c\"\r\n"
+                                     << 1 << me << abc + "\"c\"\r\n"
                                      << QString();
         QTest::newRow("none of its records in the history")
             << QByteArray("\"x\"\r\n") << abc << 1 << me << QByteArray("\"x\"\r\n\"c\"\r\n")
             << QString();
-        QTest::newRow("a deleted history") << QByteArray("none") << abc << 1 << me
-                                           << QByteArray("\"c\"\r\n") << QString();
+        QTest::newRow("a deleted history")
+            << QByteArray("none") << abc << 1 << me << QByteArray("\"c\"\r\n") << QString();
         const QString cannot = "passwords.txt.tavik-unfinished-1-Ab12Cd, left by a write cut "
                                "short, holds 1 saved password(s) that could not be given back: ";
         QTest::newRow("a torn tail") << ab << abc + QByteArray("\"d\0\0", 4) << 1 << me << ab
                                      << cannot + "it is torn, or not in the history's format. "
                                                  "It was left as it is.";
-        QTest::newRow("not in the format") << ab << QByteArray("\"a\"\r\"b\"\r\"c\"\r") << 1 << me
-                                           << ab << cannot + "it is torn, or not in the "
-                                                             "history's format. It was left as it is.";
+        QTest::newRow("not in the format")
+            << ab << QByteArray("\"a\"\r\"b\"\r\"c\"\r") << 1 << me << ab
+            << cannot + "it is torn, or not in the "
+                        "history's format. It was left as it is.";
         QTest::newRow("over 1 MiB") << ab << QByteArray(1048577, '\n') << 1 << me << ab
                                     << cannot + "it is too large to be a password history. It "
                                                 "was left as it is.";
@@ -279,7 +282,8 @@ private slots:
         QCOMPARE(contentsOf(path()), after);
         QCOMPARE(left.exists(), owner != ::geteuid() || !told.isEmpty());
         const std::vector<std::string> notices = file.takeNotices();
-        QCOMPARE(notices, told.isEmpty() ? std::vector<std::string>() : std::vector{told.toStdString()});
+        QCOMPARE(notices,
+                 told.isEmpty() ? std::vector<std::string>() : std::vector{told.toStdString()});
         QCOMPARE(file.save("e"), std::string()); // told once, however many writes meet it
         QVERIFY(file.takeNotices().empty() && contentsOf(path()) == after + "\"e\"\r\n");
     }
@@ -291,7 +295,8 @@ private slots:
         QByteArray expected("\"a\"\r\n");
         for (int n = 9; n >= 1; --n) {
             QFile left(path() + QString(".tavik-unfinished-1-Left0%1").arg(n));
-            QVERIFY(left.open(QIODevice::WriteOnly) && left.write("\"a\"\r\n\"n0" + QByteArray::number(n) + "\"\r\n") > 0);
+            QVERIFY(left.open(QIODevice::WriteOnly) &&
+                    left.write("\"a\"\r\n\"n0" + QByteArray::number(n) + "\"\r\n") > 0);
             const struct timespec times[2] = {{0, UTIME_OMIT}, {1000000 + n, 0}};
             QVERIFY(::futimens(left.handle(), times) == 0);
             expected.insert(5, "\"n0" + QByteArray::number(10 - n) + "\"\r\n");

@@ -16,7 +16,6 @@ public:
     std::string failWith;     // when set, every update fails with this and changes nothing
     bool outOfMemory = false; // when set, every read and update throws std::bad_alloc
     std::chrono::milliseconds lockWait{-1}; // what the last update would wait for the lock
-    std::size_t carried = 0; // how many saves the last update's new file said it carried
     // Called with the new contents made, before they are kept: a disk slow to flush, say.
     std::function<void()> whileWriting = [] {
     };
@@ -41,7 +40,6 @@ public:
             whileWriting();
             stored.state = platform::StoredHistory::State::Present;
             stored.bytes = replacement->bytes;
-            carried = replacement->carried;
             std::erase_if(stored.cutShortWrites, [&](const platform::CutShortWrite& write) {
                 return std::count(replacement->taken.begin(), replacement->taken.end(), write.name);
             });
