@@ -10,7 +10,7 @@ JOBS           ?= $(shell nproc)
 MAKEFLAGS      += --no-print-directory
 DEPS           := run
 
-.PHONY: all deps configure build run test test-sanitize test-tsan bench install deb clean
+.PHONY: all deps configure build run test test-sanitize test-tsan bench mutate install deb clean
 
 all: build
 
@@ -30,6 +30,7 @@ run: configure
 
 test test-sanitize test-tsan: DEPS := run test
 bench: DEPS := run test bench
+mutate: DEPS := run test mutate
 deb: DEPS := run deb
 
 test: build
@@ -52,6 +53,12 @@ test-tsan: deps
 bench: build
 	@bench/run-all $(BUILD_DIR)
 
+# The mutation check of the tests, on the sources changed since SINCE (default HEAD); not part of
+# `make test`: it builds and tests once per mutant. MUTATE_ARGS passes more, e.g. --sample 40.
+SINCE ?= HEAD
+mutate: deps
+	@scripts/mutate --since $(SINCE) $(MUTATE_ARGS)
+
 install: build
 	@cmake --install $(BUILD_DIR)
 
@@ -60,4 +67,4 @@ deb: deps
 	@scripts/build-deb
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) build-deb
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) build-deb build-mutate
