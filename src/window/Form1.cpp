@@ -414,7 +414,11 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     auto* button = qobject_cast<QPushButton*>(watched);
     if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
         (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        button->click();
+        // A held key is one press: its repeats would save the same password again and again,
+        // each pushing an older one out of the history.
+        if (!key->isAutoRepeat()) {
+            button->click();
+        }
         return true;
     }
     const bool copyKey = key->matches(QKeySequence::Copy);

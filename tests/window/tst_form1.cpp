@@ -400,6 +400,11 @@ private slots:
         QCOMPARE(password.size(), 7);
         QTest::keyClick(control("Command2"), Qt::Key_Enter, Qt::KeypadModifier);
         QCOMPARE(listItems(), QStringList{password});
+        // A held key repeats: that is still one press, not a Save each time.
+        QTest::keyPress(control("Command2"), Qt::Key_Return);
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(control("Command2"), &repeat);
+        QCOMPARE(listItems(), (QStringList{password, password}));
         // Return elsewhere presses nothing: no button is the default.
         QTest::keyClick(control("Check1"), Qt::Key_Return);
         QCOMPARE(text->text(), password);
