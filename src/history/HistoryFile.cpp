@@ -111,7 +111,6 @@ void HistoryFile::giveBack(const platform::CutShortWrite& cutShort,
 
 std::optional<platform::Replacement> HistoryFile::rewrite(const platform::StoredHistory& now,
                                                           std::string& problem) {
-    underLock_ = true;
     if (now.state == State::Unreadable) {
         problem = "it can no longer be read (" + now.problem + ")";
         return std::nullopt;
@@ -135,10 +134,6 @@ std::string HistoryFile::write(std::chrono::milliseconds lockWait) {
     if (!refusal_.empty()) {
         return refusal_;
     }
-    struct LockLeft {
-        std::atomic<bool>& underLock;
-        ~LockLeft() { underLock = false; }
-    } lockLeft{underLock_};
     // Writes cut short are taken a few at a time, oldest first: one write after another until
     // none is left, each bounded in memory.
     bool more = true;

@@ -2,7 +2,6 @@
 
 #include "platform/HistoryStore.h"
 
-#include <atomic>
 #include <chrono>
 #include <deque>
 #include <optional>
@@ -72,16 +71,14 @@ public:
     std::string unsavedSummary() const;
 
     std::string location() const { return store_.location(); }
+    // The step the write under way is at: asked from any thread.
+    platform::HistoryStore::Progress progress() const { return store_.progress(); }
 
     // The saves that writes cut short carried, given back by the writes since the last call,
     // oldest first: they go before this run's own saves in the history.
     std::vector<std::string> takeGivenBack() { return std::exchange(givenBack_, {}); }
     // What a person must hear once of writes cut short that could not be given back.
     std::vector<std::string> takeNotices() { return std::exchange(notices_, {}); }
-
-    // True while a write holds the lock: its new file is being written or flushed. Asked from
-    // any thread.
-    bool writingUnderLock() const { return underLock_; }
 
 private:
     std::optional<platform::Replacement> rewrite(const platform::StoredHistory& now,
@@ -101,7 +98,6 @@ private:
     std::vector<std::string> notices_;
     bool unconfirmed_ = false;
     std::string refusal_; // why the file is never written in this run, if it is not
-    std::atomic<bool> underLock_{false};
 };
 
 } // namespace history

@@ -142,26 +142,30 @@ std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& 
     if (last && cause != Cause::Close && carried == 0) {
         return settle(); // nothing left to write
     }
-    // A Save never keeps the person waiting long, a retry even less; the close waits longer
-    // only when it has saves to lose; a last write as long as finish() allows.
-    const auto lockWait = finishing_                              ? finishLockWait_
-                          : cause == Cause::Retry                 ? HistoryFile::RetryLockWait
-                          : cause != Cause::Close || carried == 0 ? HistoryFile::SaveLockWait
-                                                                  : HistoryFile::CloseLockWait;
+    // A Save never keeps the person waiting long, a retry even less; the close and every last
+    // write wait longer only when they have saves to lose.
+    const auto lockWait = last && carried > 0    ? HistoryFile::CloseLockWait
+                          : cause == Cause::Retry ? HistoryFile::RetryLockWait
+                                                  : HistoryFile::SaveLockWait;
     const std::vector<std::string> saves = std::exchange(queued_, {});
     const std::size_t covered = handedOver_;
     carrying_ = carried;
+    writing_ = true;
     lock.unlock();
     WriteReport report = writeOrReport(saves, cause, lockWait);
     lock.lock();
     carrying_ = 0;
+    writing_ = false;
     if (abandoned_) {
         return std::nullopt; // the program is ending without waiting for this write
     }
     report.covered = covered;
     const bool retry = report.pending > 0 && report.mayWrite;
     try {
-        if (last) {
+        if (finishing_) {
+            finishWritten_ += report.problem.empty() ? report.written : 0;
+        }
+        if (last || finishing_) {
             last_ = report;
         }
         reports_.push_back(std::move(report));
@@ -218,48 +222,79 @@ WriteReport HistoryWriter::write(const std::vector<std::string>& saves, Cause ca
     return report;
 }
 
-HistoryWriter::Waiting HistoryWriter::waiting() const {
+HistoryWriter::Standing HistoryWriter::standing() const {
     const std::lock_guard lock(mutex_);
-    return {carrying_, carrying_ > 0 && file_.writingUnderLock(), queued_.size()};
+    return standingNow();
 }
 
-std::string HistoryWriter::whatEndingNowLoses(const Waiting& waiting) const {
-    const std::string file = file_.location();
-    std::string words;
-    if (waiting.carried > 0 && waiting.atTheDisk) {
-        words = "the disk has not confirmed the write of " + count(waiting.carried) + " to " +
-                file + ": what it wrote is beside the file, and the next start finishes it.";
-    } else if (waiting.carried > 0) {
-        words = count(waiting.carried) + " still wait for the lock on " + file +
-                ", held by another program: they are lost.";
+HistoryWriter::Standing HistoryWriter::standingNow() const {
+    using platform::WritePhase;
+    Standing standing{done_, WritePhase::None, {}, carrying_, queued_.size()};
+    if (writing_) {
+        const platform::HistoryStore::Progress progress = file_.progress();
+        standing.phase = progress.phase;
+        if (progress.phase != WritePhase::None && progress.phase != WritePhase::WaitingForLock) {
+            standing.silentFor = std::chrono::steady_clock::now() - progress.since;
+        }
     }
-    if (waiting.behind > 0) {
-        words += (words.empty() ? "" : " ") + count(waiting.behind) +
+    return standing;
+}
+
+std::string HistoryWriter::whatEndingNowLeaves(const Standing& standing) const {
+    using platform::WritePhase;
+    const std::string file = file_.location();
+    const std::string saves = count(standing.carried);
+    std::string words;
+    if (standing.carried > 0) {
+        switch (standing.phase) {
+        case WritePhase::WaitingForLock:
+            words = saves + " still wait for the lock on " + file +
+                    ", held by another program: they are lost.";
+            break;
+        case WritePhase::Flushing:
+            // Its new file holds every save it carries; only the disk has not confirmed it.
+            words = "the disk has not confirmed the write of " + saves + " to " + file +
+                    ": what it wrote is beside the file, and the next start finishes it.";
+            break;
+        case WritePhase::InPlace:
+            words = saves + " are in " + file + ", but the disk has not confirmed it.";
+            break;
+        default: // nothing of them is beside the file yet
+            words = "the disk has not answered while " + saves + " were being written to " +
+                    file + ": they are lost.";
+        }
+    }
+    if (standing.behind > 0) {
+        words += (words.empty() ? "" : " ") + count(standing.behind) +
                  " saved after it were not written: they are lost.";
     }
     return words;
 }
 
-HistoryWriter::Ending HistoryWriter::finish(std::chrono::milliseconds wait) {
+HistoryWriter::Ending HistoryWriter::finish(std::chrono::milliseconds diskSilence,
+                                            LockWait lockWait) {
     {
         const std::lock_guard lock(mutex_);
         finishing_ = true;
-        finishLockWait_ = wait / 2;
     }
     wake_.notify_one();
     writeHereWithoutAThread();
     std::unique_lock lock(mutex_);
-    if (!settled_.wait_for(lock, wait, [this] { return done_; })) {
-        abandoned_ = true;
-        const Waiting now{carrying_, carrying_ > 0 && file_.writingUnderLock(), queued_.size()};
-        lock.unlock();
-        return {false, whatEndingNowLoses(now)};
+    while (!done_) {
+        const Standing now = standingNow();
+        if (now.silentFor >= diskSilence ||
+            (lockWait == LockWait::GiveUp && now.phase == platform::WritePhase::WaitingForLock)) {
+            abandoned_ = true;
+            lock.unlock();
+            return {!now.atStake(), whatEndingNowLeaves(now)};
+        }
+        settled_.wait_for(lock, std::chrono::milliseconds(20));
     }
     if (!last_ || last_->pending == 0) {
-        const std::size_t written = last_ && last_->problem.empty() ? last_->written : 0;
-        return {true, written == 0 ? std::string()
-                                   : count(written) + " kept in memory were written to " +
-                                         file_.location() + "."};
+        return {true, finishWritten_ == 0 ? std::string()
+                                          : count(finishWritten_) +
+                                                " kept in memory were written to " +
+                                                file_.location() + "."};
     }
     return {false, "the saved passwords kept in memory could not be written to " +
                        file_.location() + ": " + last_->problem + ". " + last_->unsavedSummary};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/HistoryFile.h"
+#include "platform/HistoryStore.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -61,25 +62,35 @@ public:
     // How many saves have been handed over, for comparison with WriteReport::covered.
     std::size_t savesHandedOver() const;
 
+    // Where the saves stand, for the close to judge; asked from any thread.
+    struct Standing {
+        bool done = false; // the last write has come back: nothing more is written
+        platform::WritePhase phase = platform::WritePhase::None; // of the write under way
+        // How long the disk itself has not answered: zero while the write waits for the lock,
+        // or when none is under way.
+        std::chrono::steady_clock::duration silentFor{};
+        std::size_t carried = 0; // saves that the write under way carries
+        std::size_t behind = 0;  // handed over after it, not written yet
+        bool atStake() const { return carried + behind > 0; }
+    };
+    Standing standing() const;
+    // What ending now leaves of the saves, as a sentence for a person, from the step the write
+    // under way is at; empty when no save is at stake.
+    std::string whatEndingNowLeaves(const Standing& standing) const;
+
     // What finish() came to.
     struct Ending {
         bool safe = true;    // every save handed over is on disk
         std::string account; // what became of them, for standard error; empty when nothing to say
     };
-    // Every way out that cannot wait for the window: the exit hook, a stop request while the disk
-    // does not answer, a person who quits. Hands every save still queued to a last write, after
-    // the one under way, waits for them at most `wait`, and then says what is not on disk. The
-    // thread writes nothing after it.
-    Ending finish(std::chrono::milliseconds wait);
-    // Where the saves stand while a write has not come back.
-    struct Waiting {
-        std::size_t carried = 0; // by the write under way
-        bool atTheDisk = false;  // it holds the lock: its new file is being written or flushed
-        std::size_t behind = 0;  // handed over after it, not written yet
-    };
-    Waiting waiting() const;
-    // What becomes of those saves should the program end now, as a sentence for a person.
-    std::string whatEndingNowLoses(const Waiting& waiting) const;
+    // The one way out for every ending that cannot wait for the window: the exit hook, a stop
+    // request while the disk does not answer, a person who quits. Hands every save still queued
+    // to a last write, after the one under way, and waits for them: through a wait for another
+    // program's lock (which ends by itself) unless told to give up, and until the disk itself has
+    // not answered for `diskSilence`. Then says what is not on disk. The thread writes nothing
+    // after it.
+    enum class LockWait { WaitForIt, GiveUp };
+    Ending finish(std::chrono::milliseconds diskSilence, LockWait lockWait = LockWait::WaitForIt);
 
 private:
     void run();
@@ -87,6 +98,7 @@ private:
     // kept saves wait for a retry, or nothing once no write is to follow.
     std::optional<bool> writeWhatIsDue(std::unique_lock<std::mutex>& lock);
     void writeHereWithoutAThread();
+    Standing standingNow() const; // with mutex_ held
     WriteReport write(const std::vector<std::string>& saves, WriteReport::Cause cause,
                       std::chrono::milliseconds lockWait);
     WriteReport writeOrReport(const std::vector<std::string>& saves, WriteReport::Cause cause,
@@ -104,7 +116,8 @@ private:
     bool closing_ = false;
     bool startWrite_ = false; // writes cut short wait to be finished
     bool finishing_ = false;
-    std::chrono::milliseconds finishLockWait_{0};
+    std::size_t finishWritten_ = 0; // saves written since finish() began
+    bool writing_ = false;          // a write is under way
     bool stopping_ = false;
     bool done_ = false;               // the last write has come back: nothing more is written
     bool abandoned_ = false;          // finish() gave up on the write under way

@@ -22,8 +22,8 @@ bool flushed(int fd) {
     return true;
 }
 
-// Writes all of `bytes` to `fd` and flushes them to the disk, or says why it could not.
-std::string writeAndSync(int fd, const std::string& bytes) {
+// Writes all of `bytes` to `fd`, or says why it could not.
+std::string writeAll(int fd, const std::string& bytes) {
     std::size_t written = 0;
     while (written < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
@@ -35,7 +35,7 @@ std::string writeAndSync(int fd, const std::string& bytes) {
         }
         written += std::size_t(n);
     }
-    return flushed(fd) ? std::string() : systemReason();
+    return {};
 }
 
 // The new file is owned as the file it replaces, or as its folder when there is none yet.
@@ -55,7 +55,8 @@ std::string syncFolder(const std::string& folder) {
 } // namespace
 
 Replacing replaceFile(const RealFile& file, const std::string& bytes, std::size_t carried,
-                      const HistoryLock& lock) {
+                      const HistoryLock& lock, const std::function<void(WritePhase)>& enter) {
+    enter(WritePhase::Making);
     const std::string path = file.path();
     std::string temporaryName = unfinishedWriteTemplate(file, carried);
     Descriptor temporary(::mkostemp(temporaryName.data(), O_CLOEXEC));
@@ -74,7 +75,11 @@ Replacing replaceFile(const RealFile& file, const std::string& bytes, std::size_
                               ? because("its permissions could not be set")
                           : !ownedAsBefore(temporary.get(), file)
                               ? because("its owner could not be kept")
-                              : writeAndSync(temporary.get(), bytes);
+                              : (enter(WritePhase::Writing), writeAll(temporary.get(), bytes));
+    if (problem.empty()) {
+        enter(WritePhase::Flushing);
+        problem = flushed(temporary.get()) ? std::string() : systemReason();
+    }
     if (const std::string closed = temporary.close(); problem.empty()) {
         problem = closed;
     }
@@ -100,6 +105,7 @@ Replacing replaceFile(const RealFile& file, const std::string& bytes, std::size_
         replacing.outcome = {problem};
         return replacing;
     }
+    enter(WritePhase::InPlace);
     replacing.outcome = {syncFolder(file.folder), true};
     return replacing;
 }

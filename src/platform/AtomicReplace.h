@@ -6,6 +6,7 @@
 #include "platform/UnfinishedWrites.h"
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,7 +29,8 @@ struct Replacing {
 // Deliberately not QSaveFile: Qt 6.4's commit() does not report a failed final flush, it never
 // flushes the folder, and this also runs from the exit hook, where as little of Qt as possible
 // should be involved.
+// `enter` is told as each step begins.
 Replacing replaceFile(const RealFile& file, const std::string& bytes, std::size_t carried,
-                      const HistoryLock& lock);
+                      const HistoryLock& lock, const std::function<void(WritePhase)>& enter);
 
 } // namespace platform

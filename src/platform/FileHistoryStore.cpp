@@ -89,6 +89,11 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
     if (!location_.problem.empty()) {
         return {location_.problem};
     }
+    enter(WritePhase::Reaching);
+    struct Done {
+        FileHistoryStore& store;
+        ~Done() { store.enter(WritePhase::None); }
+    } done{*this};
     if (std::string problem = makeOwnFolder(folderOf(location_.path)); !problem.empty()) {
         return {problem};
     }
@@ -101,10 +106,13 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
     // the new lock; a few times at most.
     Replacing replacing;
     for (int tries = 0; tries < 3 && (tries == 0 || replacing.lockLost); ++tries) {
+        enter(WritePhase::Reaching);
         HistoryLock lock(file);
+        enter(WritePhase::WaitingForLock);
         if (std::string problem = lock.acquire(lockWait); !problem.empty()) {
             return {problem};
         }
+        enter(WritePhase::Reaching);
         std::set<std::pair<dev_t, ino_t>> skip = passedOver_;
         for (const UnfinishedWrite& held : held_) {
             skip.insert(held.id);
@@ -128,7 +136,8 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
                 passedOver_.insert(write.id);
             }
         }
-        replacing = replaceFile(file, replacement->bytes, replacement->carried, lock);
+        replacing = replaceFile(file, replacement->bytes, replacement->carried, lock,
+                                [this](WritePhase phase) { enter(phase); });
         if (replacing.leftBehind) {
             held_.push_back(std::move(*replacing.leftBehind));
         }

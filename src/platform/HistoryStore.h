@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -52,6 +53,18 @@ struct Replacement {
     std::vector<std::string> taken;
 };
 
+// The step a write of the history is at, as the store begins each: what a write that does not come
+// back has done so far. Each but WaitingForLock waits on the disk itself.
+enum class WritePhase {
+    None,           // no write under way
+    Reaching,       // the folder, the links, the lock file, the history read under the lock
+    WaitingForLock, // another program holds the lock
+    Making,         // the new file beside the history: nothing is written in it yet
+    Writing,        // its contents
+    Flushing,       // to the disk, then into the history's place: it holds every save it carries
+    InPlace         // it is the history now; the disk has not confirmed the folder's flush
+};
+
 // Where the history file is kept. The file is only ever replaced whole, atomically, so a reader
 // sees either the old contents or the new, never a mixture.
 class HistoryStore {
@@ -60,7 +73,11 @@ public:
     // memory. What the program writes stays within it, so that it is read back.
     static constexpr std::size_t LargestFile = 1024 * 1024;
 
+    HistoryStore() = default;
     virtual ~HistoryStore() = default;
+    // A copy starts with no write under way.
+    HistoryStore(const HistoryStore&) {}
+    HistoryStore& operator=(const HistoryStore&) { return *this; }
 
     // A name for the file that a person recognises, for messages.
     virtual std::string location() const = 0;
@@ -82,6 +99,27 @@ public:
     // one, so `rewrite` may be called more than once.
     using Rewrite = std::function<std::optional<Replacement>(const StoredHistory& now)>;
     virtual Outcome update(const Rewrite& rewrite, std::chrono::milliseconds lockWait) = 0;
+
+    // The step the write under way is at, and since when: asked from any thread.
+    struct Progress {
+        WritePhase phase = WritePhase::None;
+        std::chrono::steady_clock::time_point since;
+    };
+    Progress progress() const {
+        const std::lock_guard lock(progressMutex_);
+        return progress_;
+    }
+
+protected:
+    // Called by update() as each step begins, and with None as it returns.
+    void enter(WritePhase phase) {
+        const std::lock_guard lock(progressMutex_);
+        progress_ = {phase, std::chrono::steady_clock::now()};
+    }
+
+private:
+    mutable std::mutex progressMutex_;
+    Progress progress_;
 };
 
 } // namespace platform

@@ -6,8 +6,6 @@
 #include "window/LengthSpinner.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -16,44 +14,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
 namespace window {
 
 namespace {
-
-constexpr char RetriedSave[] = " It is kept and retried every few seconds until it is written.";
-
-// How a message about a write that failed begins: what became of the saves, and in which file.
-std::string whatBecameOfTheSaves(const history::WriteReport& report, const std::string& file) {
-    using Cause = history::WriteReport::Cause;
-    if (report.unconfirmed) {
-        switch (report.cause) {
-        case Cause::Save:
-            return "The password just saved is in " + file + ", but the disk did not confirm it";
-        case Cause::Retry:
-        case Cause::Start:
-            return "The passwords saved are in " + file +
-                   ", but the disk still did not confirm them";
-        case Cause::Close:
-            return "The password history was written to " + file +
-                   ", but the disk did not confirm it";
-        }
-    }
-    switch (report.cause) {
-    case Cause::Save:
-        return "The password just saved was not written to " + file;
-    case Cause::Retry:
-        return "The passwords saved were still not written to " + file;
-    case Cause::Start:
-        return "The passwords saved by a write cut short were not written back to " + file;
-    case Cause::Close:
-        return "The password history was not saved to " + file;
-    }
-    return {};
-}
 
 // The layout is given in twips; 15 twips make one logical pixel at 96 dpi, and Qt's high-dpi
 // scaling takes care of denser screens.
@@ -82,7 +48,10 @@ Form1::Form1(platform::RandomSource& random, platform::HistoryStore& historyStor
     : QWidget(parent)
     , random_(random)
     , historyFile_(historyStore)
-    , historyWhere_(historyFile_.location()) {
+    , reports_(historyFile_, *this) {
+    connect(&reports_, &SaveReports::historyReported, this, &Form1::historyReported);
+    connect(&reports_, &SaveReports::givenBack, this, &Form1::showGivenBack);
+    connect(&reports_, &SaveReports::closed, this, &Form1::closed);
     createControls();
     setFocusOrder();
     platform::keepSelectionSecret();
@@ -194,47 +163,29 @@ void Form1::Form_Load() {
     if (!loaded.problem.empty()) {
         // The window is not shown yet: the person is told as soon as it is, not only at the
         // first Save that cannot be written.
-        toTellOnceShown_ =
-            reportHistoryProblem("The password history was not loaded from " + historyWhere_,
-                                 loaded.problem, " Passwords you save now are not kept.");
+        reports_.tellOnceShown(reports_.reportProblem(
+            "The password history was not loaded from " + historyFile_.location(), loaded.problem,
+            " Passwords you save now are not kept."));
     }
     History.load(loaded.entries);
     RefreshHistoryList();
     // A write cut short left saves beside the file: the writer gives them back while the
     // window is already shown, and the list takes them in when it comes back.
     if (loaded.writeCutShort) {
-        historyWriter_.finishWritesCutShort();
+        reports_.finishWritesCutShort();
     }
 }
 
 void Form1::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!toTellOnceShown_.empty()) {
-        // Once the window is on screen, so that the message stands in front of it.
-        QTimer::singleShot(0, this, [this, message = toTellOnceShown_] { tellPerson(message); });
-        toTellOnceShown_.clear();
-    }
+    reports_.windowShown();
 }
 
 void Form1::closeUnattended() {
-    closingUnattended_ = true;
-    // A box waiting for a person would hold up the stop (a logout, say): close it. The window
-    // then closes from the event loop, once the code that opened the box has finished.
-    if (messageBox_) {
-        messageBox_->reject();
-    }
+    reports_.stopRequested();
+    // The window closes from the event loop, once the code that opened a box has finished.
     if (!unloaded_) {
         QTimer::singleShot(0, this, &QWidget::close);
-    }
-    // Whoever asked to stop will not wait for a disk that does not answer (a logout kills what
-    // is left soon after): the program ends all the same, saying what the disk has not confirmed.
-    if (!stopArmed_) {
-        stopArmed_ = true;
-        QTimer::singleShot(StopWaitMs, this, [this] {
-            if (!historyClosed_) {
-                endWithoutTheDisk();
-            }
-        });
     }
 }
 
@@ -246,84 +197,12 @@ void Form1::closeEvent(QCloseEvent* event) {
     // The window goes at once, whatever follows. The event itself is accepted only once the
     // history's last write has come back, so that the program ends after it, and a close that
     // loses saves can still be told.
-    event->setAccepted(historyClosed_);
+    event->setAccepted(reports_.closeCameBack());
 }
 
 void Form1::Form_Unload() {
     hide();
-    // Every save is normally on disk already; this also leaves the file in the program's own
-    // format, and retries saves whose write failed.
-    historyWriter_.close();
-    QTimer::singleShot(DiskSilenceMs, this, &Form1::askAboutASilentDisk);
-}
-
-void Form1::askAboutASilentDisk() {
-    if (historyClosed_ || closingUnattended_ || messageBox_) {
-        return;
-    }
-    const std::string waiting = historyWriter_.whatEndingNowLoses(historyWriter_.waiting());
-    QMessageBox box(QMessageBox::Warning, windowTitle(),
-                    QStringLiteral("The disk has not answered for %1 seconds, and the password "
-                                   "history is not written yet.\n\nYou may wait for it, or "
-                                   "quit: %2")
-                        .arg(DiskSilenceMs / 1000)
-                        .arg(QString::fromStdString(waiting)),
-                    QMessageBox::NoButton, this);
-    box.setDefaultButton(box.addButton(tr("Wait"), QMessageBox::RejectRole));
-    QPushButton* quit = box.addButton(tr("Quit"), QMessageBox::DestructiveRole);
-    messageBox_ = &box;
-    box.exec();
-    if (box.clickedButton() == quit && !historyClosed_) {
-        endWithoutTheDisk();
-    }
-}
-
-void Form1::endWithoutTheDisk() {
-    const std::string lost = historyWriter_.whatEndingNowLoses(historyWriter_.waiting());
-    std::fprintf(stderr, "tavik: ending without waiting for the disk any longer: %s\n",
-                 lost.empty() ? "no saved password is lost." : lost.c_str());
-    // Not a return from main: the writing thread is held up in the disk, and cannot be joined.
-    std::_Exit(lost.empty() ? 0 : 1);
-}
-
-void Form1::deliverReports() {
-    // One at a time: telling one may open a message box, whose event loop delivers the next.
-    while (const std::optional<history::WriteReport> report = historyWriter_.nextReport()) {
-        historyWritten(*report);
-    }
-}
-
-void Form1::historyWritten(const history::WriteReport& report) {
-    using Cause = history::WriteReport::Cause;
-    savesReported_ = std::max(savesReported_, report.covered);
-    if (!report.givenBack.empty()) {
-        showGivenBack(report.givenBack);
-    }
-    for (const std::string& notice : report.notices) {
-        std::fprintf(stderr, "tavik: %s\n", notice.c_str());
-        if (isVisible()) {
-            tellPerson(notice);
-        } else if (!unloaded_) {
-            toTellOnceShown_ += (toTellOnceShown_.empty() ? "" : "\n\n") + notice;
-        }
-    }
-    if (report.cause == Cause::Close) {
-        historyClosed(report);
-    } else if (report.problem.empty()) {
-        if (report.cause == Cause::Retry) {
-            std::fprintf(stderr,
-                         "tavik: %zu saved password(s) kept in memory are now written to %s.\n",
-                         report.written, historyWhere_.c_str());
-        }
-        faultCleared();
-    } else {
-        reportHistoryProblem(
-            whatBecameOfTheSaves(report, historyWhere_), report.problem,
-            report.mayWrite ? RetriedSave : " It is kept in this window only until Tavik closes.");
-    }
-    if (report.cause != Cause::Retry) {
-        emit historyReported();
-    }
+    reports_.close();
 }
 
 void Form1::showGivenBack(const std::vector<std::string>& givenBack) {
@@ -333,62 +212,6 @@ void Form1::showGivenBack(const std::vector<std::string>& givenBack) {
     entries.insert(entries.end() - ownSaves, givenBack.begin(), givenBack.end());
     History.load(entries);
     RefreshHistoryList();
-}
-
-void Form1::historyClosed(const history::WriteReport& report) {
-    if (messageBox_) {
-        // The question about a silent disk is answered: the outcome is told once it has gone.
-        messageBox_->reject();
-        QTimer::singleShot(0, this, [this, report] { historyClosed(report); });
-        return;
-    }
-    historyClosed_ = true;
-    if (!report.problem.empty() && report.pending == 0) {
-        // Nothing saved is lost: no alarm, and a success status.
-        std::fprintf(stderr, "tavik: %s %s: %s.\n", historyWhere_.c_str(),
-                     report.unconfirmed ? "was rewritten, but the disk did not confirm it"
-                                        : "was left as it was",
-                     report.problem.c_str());
-    } else if (!report.problem.empty()) {
-        historyKept_ = false;
-        reportHistoryProblem(whatBecameOfTheSaves(report, historyWhere_), report.problem,
-                             " " + report.unsavedSummary, Always);
-    }
-    close();
-    emit closed();
-}
-
-std::string Form1::reportHistoryProblem(const std::string& what, const std::string& problem,
-                                        const std::string& consequence, Telling telling) {
-    const std::string message = what + ": " + problem + "." + consequence;
-    // Writes that keep failing are one fault until a write works again: standard error hears
-    // each reason once, and the person gets one box, whatever reasons follow.
-    if (reasonsTold_.insert(problem).second || telling == Always) {
-        std::fprintf(stderr, "tavik: %s\n", message.c_str());
-    }
-    // At start the window is not shown yet (showEvent tells the person), and a program being
-    // stopped has nobody to ask. Once the window has gone, only the close's own loss is told.
-    if (!closingUnattended_ && !messageBox_ &&
-        (telling == Always || (isVisible() && !boxShownForFault_))) {
-        boxShownForFault_ = true;
-        tellPerson(message);
-    }
-    return message;
-}
-
-void Form1::faultCleared() {
-    reasonsTold_.clear();
-    boxShownForFault_ = false;
-}
-
-void Form1::tellPerson(const std::string& message) {
-    if (closingUnattended_ || messageBox_) {
-        return;
-    }
-    QMessageBox box(QMessageBox::Warning, windowTitle(), QString::fromStdString(message),
-                    QMessageBox::Ok, this);
-    messageBox_ = &box;
-    box.exec();
 }
 
 void Form1::RefreshHistoryList() {
@@ -480,12 +303,7 @@ void Form1::Command2_Click() {
         return;
     }
     RefreshHistoryList();
-    // Written at once, so that a save survives a logout that takes the display away, a crash
-    // or a kill; a write that fails is retried until it works. The window does not wait for it.
-    if (!historyWriter_.save(CurrentPassword)) {
-        reportHistoryProblem("The password just saved was not written to " + historyWhere_,
-                             "there was not enough memory", " It is kept in this window only.");
-    }
+    reports_.save(CurrentPassword);
 }
 
 void Form1::Command3_Click() {

@@ -37,7 +37,9 @@ public:
             return {failWith};
         }
         if (const std::optional<platform::Replacement> replacement = rewrite(read())) {
+            enter(platform::WritePhase::Flushing);
             whileWriting();
+            enter(platform::WritePhase::None);
             stored.state = platform::StoredHistory::State::Present;
             stored.bytes = replacement->bytes;
             std::erase_if(stored.cutShortWrites, [&](const platform::CutShortWrite& write) {
