@@ -1,5 +1,6 @@
 #include "history/HistoryFile.h"
 #include "history/HistoryFormat.h"
+#include "history/HistoryWriter.h"
 #include "platform/FileHistoryStore.h"
 #include "platform/ProcessSetup.h"
 
@@ -47,6 +48,19 @@ bool failing(const char* call) {
     }
     return fails;
 }
+// What happens elsewhere while a call is under way, once: another copy's write, say, or a disk
+// that does not answer until told.
+struct During {
+    std::string call;
+    int skip = 0;
+    std::function<void()> happen;
+} during;
+void whileIn(const char* call) {
+    if (during.call == call && during.skip-- <= 0) {
+        during.call.clear();
+        std::exchange(during.happen, nullptr)();
+    }
+}
 } // namespace
 
 template <typename Function> Function* real(const char* name) {
@@ -56,7 +70,10 @@ template <typename Function> Function* real(const char* name) {
     extern "C" int call parameters {                                                               \
         return failing(#call) ? -1 : real<int parameters>(#call) arguments;                        \
     }
-INJECTABLE(mkostemp, (char* name, int flags), (name, flags))
+extern "C" int mkostemp(char* name, int flags) {
+    whileIn("mkostemp");
+    return failing("mkostemp") ? -1 : real<int(char*, int)>("mkostemp")(name, flags);
+}
 INJECTABLE(fchmod, (int fd, mode_t mode), (fd, mode))
 
 // As on NFS, where an exclusive flock needs a descriptor open for writing, always.
@@ -74,18 +91,15 @@ extern "C" int unlink(const char* path) {
     return unlinkFails ? (errno = unlinkFails, -1) : real<int(const char*)>("unlink")(path);
 }
 
-// What happens elsewhere while a write flushes its new file, once.
-std::function<void()> duringFlush;
 extern "C" int fsync(int fd) {
-    if (auto happen = std::exchange(duringFlush, nullptr)) {
-        happen();
-    }
+    whileIn("fsync");
     return failing("fsync") ? -1 : real<int(int)>("fsync")(fd);
 }
 INJECTABLE(rename, (const char* from, const char* to), (from, to))
 
 // A failing mkdirat lost a race: another copy made the folder a moment before.
 extern "C" int mkdirat(int folder, const char* path, mode_t mode) {
+    whileIn("mkdirat");
     const bool racing = failing("mkdirat");
     const int made = real<int(int, const char*, mode_t)>("mkdirat")(folder, path, mode);
     return racing && made == 0 ? (errno = EEXIST, -1) : made;
@@ -104,6 +118,9 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
 
 // Only writes to files fail, never the test's own output.
 extern "C" ssize_t write(int fd, const void* bytes, size_t size) {
+    if (fd > STDERR_FILENO) {
+        whileIn("write");
+    }
     if (fd > STDERR_FILENO && failing("write")) {
         if (!fault.shortWrite) {
             return -1;
@@ -513,6 +530,12 @@ private slots:
         const std::string problem = writeBytes(store, "\"b\"\r\n");
         QCOMPARE(owner(other), QStringLiteral("0:0 400"));
         QVERIFY2(problem.find("hard link") != std::string::npos, problem.c_str());
+        // A lock of root's with content was never one of ours: used, never given away.
+        QFile withContent(path() + ".lock");
+        QVERIFY(QFile::remove(path() + ".lock") && withContent.open(QIODevice::WriteOnly) &&
+                withContent.write("notes") == 5 && withContent.flush());
+        QCOMPARE(writeBytes(store, "\"b\"\r\n"), std::string());
+        QCOMPARE(owner(path() + ".lock"), QStringLiteral("0:0 644"));
         QVERIFY(QFile::remove(path() + ".lock") &&
                 QFile(path() + ".lock").open(QIODevice::WriteOnly));
         QCOMPARE(writeBytes(store, "\"b\"\r\n"), std::string());
@@ -557,10 +580,10 @@ private slots:
         FileHistoryStore first(path().toStdString()), second(path().toStdString());
         history::HistoryFile mine(first), theirs(second);
         QCOMPARE(mine.save("old"), std::string());
-        duringFlush = [&] {
-            QVERIFY(QFile::remove(path() + ".lock"));
-            QCOMPARE(theirs.save("two"), std::string());
-        };
+        during = {"fsync", 0, [&] {
+                      QVERIFY(QFile::remove(path() + ".lock"));
+                      QCOMPARE(theirs.save("two"), std::string());
+                  }};
         QCOMPARE(mine.save("one"), std::string());
         QCOMPARE(contentsOf(path()), QByteArray("\"old\"\r\n\"two\"\r\n\"one\"\r\n"));
         QCOMPARE(QDir(folder()).entryList(QDir::Files).size(), 2); // the history and its lock
@@ -611,11 +634,63 @@ private slots:
         QCOMPARE(writeBytes(store, "\"x\"\r\n"), std::string());
     }
 
-    void aLockFileThatCannotBeMadeSaysWhy() {
-        QVERIFY(QDir().mkpath(path() + QStringLiteral(".lock")));
+    // What stands at the lock's place is told by what it is, and nothing is written.
+    void whatIsAtTheLocksPlaceIsToldByWhatItIs_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("folder") << "a folder";
+        QTest::newRow("link") << "a symbolic link";
+        QTest::newRow("FIFO") << "a FIFO";
+    }
+    void whatIsAtTheLocksPlaceIsToldByWhatItIs() {
+        QFETCH(QString, kind);
+        QVERIFY(QDir().mkpath(folder()));
+        const QByteArray lock = QFile::encodeName(path() + QStringLiteral(".lock"));
+        QVERIFY(kind == "a folder"          ? ::mkdir(lock.constData(), 0700) == 0
+                : kind == "a symbolic link" ? ::symlink("elsewhere", lock.constData()) == 0
+                                            : ::mkfifo(lock.constData(), 0600) == 0);
         FileHistoryStore store(path().toStdString());
         QCOMPARE(writeBytes(store, "\"x\"\r\n"),
-                 std::string("the lock file beside it is a folder, so it was not used"));
+                 "the lock file beside it is " + kind.toStdString() + ", so it was not used");
+        QVERIFY(!QFile::exists(path()));
+    }
+
+    // A write that does not come back is told by the step it is at: before its new file holds
+    // every save it carries, they are lost; while its flush waits, what it wrote is beside the
+    // file; once in place, only the disk's word is missing.
+    void aWriteThatDoesNotComeBackIsToldByItsStep_data() {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<int>("skip");
+        QTest::addColumn<QString>("words");
+        const QString lost = "the disk has not answered while 1 saved password(s) were being "
+                             "written to FILE: they are lost.";
+        QTest::newRow("making the folder") << "mkdirat" << 0 << lost;
+        QTest::newRow("making the new file") << "mkostemp" << 0 << lost;
+        QTest::newRow("writing it") << "write" << 0 << lost;
+        QTest::newRow("flushing it") << "fsync" << 0
+                                     << "the disk has not confirmed the write of 1 saved "
+                                        "password(s) to FILE: what it wrote is beside the file, "
+                                        "and the next start finishes it.";
+        QTest::newRow("after the swap")
+            << "fsync" << 1 << "1 saved password(s) are in FILE, but the disk has not confirmed it.";
+    }
+    void aWriteThatDoesNotComeBackIsToldByItsStep() {
+        QFETCH(QString, call);
+        QFETCH(int, skip);
+        QFETCH(QString, words);
+        FileHistoryStore store(path().toStdString());
+        history::HistoryFile file(store);
+        std::promise<void> reached, opening;
+        during = {call.toStdString(), skip, [&, open = opening.get_future().share()] {
+                      reached.set_value();
+                      open.wait();
+                  }};
+        history::HistoryWriter writer(file, [] {});
+        writer.save("a");
+        reached.get_future().wait();
+        const history::HistoryWriter::Ending ending = writer.finish(100ms);
+        opening.set_value();
+        QCOMPARE(QString::fromStdString(ending.account), words.replace("FILE", path()));
+        QVERIFY(!ending.safe);
     }
 };
 

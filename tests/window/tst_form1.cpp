@@ -6,6 +6,7 @@
 #include "window/Form1.h"
 #include "window/LengthSpinner.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QAccessibleValueInterface>
@@ -19,6 +20,8 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
+
+#include <future>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTest>
@@ -26,6 +29,7 @@
 
 #include <cmath>
 #include <functional>
+#include <future>
 #include <memory>
 
 using window::LengthSpinner;
@@ -571,6 +575,37 @@ private slots:
         QTRY_VERIFY(!form_->historyKept());
         QVERIFY2(shown.isEmpty(), qPrintable(shown));
         QCOMPARE(store_.updates, 2); // the save, then the close
+    }
+
+    // A disk that stops answering during the close: the person is asked after 10 s of its
+    // silence, asked again 10 s after Wait, and Quit ends the program through the writer.
+    void aSilentDiskIsAskedAboutAgainAfterWait() {
+        std::promise<void> opening;
+        store_.whileWriting = [open = opening.get_future().share()] { open.wait(); };
+        int status = -1;
+        form_->saveReports().endProgram = [&status](int code) { status = code; };
+        generate();
+        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>("Command3"), Qt::LeftButton);
+        QStringList asked;
+        QTimer answering;
+        connect(&answering, &QTimer::timeout, this, [&asked] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                asked << box->text();
+                for (QAbstractButton* button : box->buttons()) {
+                    button->text() == (asked.size() == 1 ? "Wait" : "Quit") ? button->click()
+                                                                            : void();
+                }
+            }
+        });
+        answering.start(50);
+        QTRY_COMPARE_WITH_TIMEOUT(status, 1, 25000);
+        opening.set_value();
+        const QString words = "The disk has not answered for %1 seconds, and the password "
+                              "history is not written yet.\n\nYou may wait for it, or quit: the "
+                              "disk has not confirmed the write of 1 saved password(s) to memory: "
+                              "what it wrote is beside the file, and the next start finishes it.";
+        QCOMPARE(asked, (QStringList{words.arg(10), words.arg(20)}));
     }
 
     void aFailedSaveIsToldOnceAndAStopClosesAnOpenBox() {
