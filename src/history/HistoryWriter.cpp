@@ -144,7 +144,7 @@ std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& 
     }
     // A Save never keeps the person waiting long, a retry even less; the close and every last
     // write wait longer only when they have saves to lose.
-    const auto lockWait = last && carried > 0    ? HistoryFile::CloseLockWait
+    const auto lockWait = last && carried > 0     ? HistoryFile::CloseLockWait
                           : cause == Cause::Retry ? HistoryFile::RetryLockWait
                                                   : HistoryFile::SaveLockWait;
     const std::vector<std::string> saves = std::exchange(queued_, {});
@@ -260,8 +260,8 @@ std::string HistoryWriter::whatEndingNowLeaves(const Standing& standing) const {
             words = saves + " are in " + file + ", but the disk has not confirmed it.";
             break;
         default: // nothing of them is beside the file yet
-            words = "the disk has not answered while " + saves + " were being written to " +
-                    file + ": they are lost.";
+            words = "the disk has not answered while " + saves + " were being written to " + file +
+                    ": they are lost.";
         }
     }
     if (standing.behind > 0) {
@@ -291,10 +291,10 @@ HistoryWriter::Ending HistoryWriter::finish(std::chrono::milliseconds diskSilenc
         settled_.wait_for(lock, std::chrono::milliseconds(20));
     }
     if (!last_ || last_->pending == 0) {
-        return {true, finishWritten_ == 0 ? std::string()
-                                          : count(finishWritten_) +
-                                                " kept in memory were written to " +
-                                                file_.location() + "."};
+        return {true, finishWritten_ == 0
+                          ? std::string()
+                          : count(finishWritten_) + " kept in memory were written to " +
+                                file_.location() + "."};
     }
     return {false, "the saved passwords kept in memory could not be written to " +
                        file_.location() + ": " + last_->problem + ". " + last_->unsavedSummary};

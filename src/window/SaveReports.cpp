@@ -118,14 +118,14 @@ void SaveReports::watchTheClose() {
 }
 
 void SaveReports::askAboutASilentDisk(const Standing& standing) {
-    QMessageBox box(QMessageBox::Warning, window_.windowTitle(),
-                    QStringLiteral("The disk has not answered for %1 seconds, and the password "
-                                   "history is not written yet.\n\nYou may wait for it, or "
-                                   "quit: %2")
-                        .arg(std::chrono::duration_cast<std::chrono::seconds>(standing.silentFor)
-                                 .count())
-                        .arg(QString::fromStdString(writer_.whatEndingNowLeaves(standing))),
-                    QMessageBox::NoButton, &window_);
+    QMessageBox box(
+        QMessageBox::Warning, window_.windowTitle(),
+        QStringLiteral("The disk has not answered for %1 seconds, and the password "
+                       "history is not written yet.\n\nYou may wait for it, or "
+                       "quit: %2")
+            .arg(std::chrono::duration_cast<std::chrono::seconds>(standing.silentFor).count())
+            .arg(QString::fromStdString(writer_.whatEndingNowLeaves(standing))),
+        QMessageBox::NoButton, &window_);
     box.setDefaultButton(box.addButton(tr("Wait"), QMessageBox::RejectRole));
     QPushButton* quit = box.addButton(tr("Quit"), QMessageBox::DestructiveRole);
     messageBox_ = &box;
@@ -138,8 +138,8 @@ void SaveReports::askAboutASilentDisk(const Standing& standing) {
 
 void SaveReports::endWithoutTheDisk(history::HistoryWriter::LockWait lockWait) {
     closeWatch_.stop();
-    const history::HistoryWriter::Ending ending = writer_.finish(
-        std::chrono::duration_cast<std::chrono::milliseconds>(StopAfter), lockWait);
+    const history::HistoryWriter::Ending ending =
+        writer_.finish(std::chrono::duration_cast<std::chrono::milliseconds>(StopAfter), lockWait);
     std::fprintf(stderr, "tavik: ending without waiting for the disk any longer: %s\n",
                  ending.account.empty() ? "no saved password is lost." : ending.account.c_str());
     endProgram(ending.safe ? 0 : 1);
@@ -175,9 +175,9 @@ void SaveReports::historyWritten(const history::WriteReport& report) {
         }
         faultCleared();
     } else {
-        reportProblem(
-            whatBecameOfTheSaves(report, where_), report.problem,
-            report.mayWrite ? RetriedSave : " It is kept in this window only until Tavik closes.");
+        reportProblem(whatBecameOfTheSaves(report, where_), report.problem,
+                      report.mayWrite ? RetriedSave
+                                      : " It is kept in this window only until Tavik closes.");
     }
     if (report.cause != Cause::Retry) {
         emit historyReported();

@@ -671,7 +671,8 @@ private slots:
                                         "password(s) to FILE: what it wrote is beside the file, "
                                         "and the next start finishes it.";
         QTest::newRow("after the swap")
-            << "fsync" << 1 << "1 saved password(s) are in FILE, but the disk has not confirmed it.";
+            << "fsync" << 1
+            << "1 saved password(s) are in FILE, but the disk has not confirmed it.";
     }
     void aWriteThatDoesNotComeBackIsToldByItsStep() {
         QFETCH(QString, call);

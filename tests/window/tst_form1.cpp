@@ -21,11 +21,11 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
-#include <future>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
+#include <future>
 
 #include <cmath>
 #include <functional>
@@ -581,9 +581,13 @@ private slots:
     // silence, asked again 10 s after Wait, and Quit ends the program through the writer.
     void aSilentDiskIsAskedAboutAgainAfterWait() {
         std::promise<void> opening;
-        store_.whileWriting = [open = opening.get_future().share()] { open.wait(); };
+        store_.whileWriting = [open = opening.get_future().share()] {
+            open.wait();
+        };
         int status = -1;
-        form_->saveReports().endProgram = [&status](int code) { status = code; };
+        form_->saveReports().endProgram = [&status](int code) {
+            status = code;
+        };
         generate();
         QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
         QTest::mouseClick(control<QPushButton>("Command3"), Qt::LeftButton);
