@@ -175,9 +175,12 @@ void SaveReports::historyWritten(const history::WriteReport& report) {
         }
         faultCleared();
     } else {
+        // Saves of a write cut short that were not taken in stay in its file, for a later write.
         reportProblem(whatBecameOfTheSaves(report, where_), report.problem,
-                      report.mayWrite ? RetriedSave
-                                      : " It is kept in this window only until Tavik closes.");
+                      report.cause == Cause::Start && report.pending == 0
+                          ? " They stay beside it, and a later write gives them back."
+                      : report.mayWrite ? RetriedSave
+                                        : " It is kept in this window only until Tavik closes.");
     }
     if (report.cause != Cause::Retry) {
         emit historyReported();
