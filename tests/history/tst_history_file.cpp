@@ -9,10 +9,23 @@
 #include <future>
 #include <thread>
 
+#include <dlfcn.h>
+#include <pthread.h>
+
 using history::HistoryFile;
 using history::HistoryTable;
 using Entries = std::vector<std::string>;
 using State = platform::StoredHistory::State;
+
+// No thread to be had (a limit on processes, no memory) while this is set.
+bool noThreads = false;
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
+                              void* (*start)(void*), void* argument) {
+    using Create = int(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    return noThreads ? EAGAIN
+                     : reinterpret_cast<Create*>(::dlsym(RTLD_NEXT, "pthread_create"))(
+                           thread, attributes, start, argument);
+}
 
 namespace {
 
@@ -170,6 +183,27 @@ private slots:
         QCOMPARE(file.write(), std::string());
         QCOMPARE(store.lockWait, HistoryFile::CloseLockWait); // the close waits longer
         QCOMPARE(history::parseHistory(store.bytes()), (Entries{"a", "b", "c"}));
+    }
+
+    // With no thread to be had, each write runs as it is handed over: the start's, which gives
+    // back what a write cut short carried, a Save's, the close's.
+    void withNoThreadEachWriteRunsAsItIsHandedOver() {
+        MemoryHistoryStore store;
+        store.stored.cutShortWrites = {{"left", history::formatHistory({"a", "cut"}), 1, {}}};
+        HistoryFile file(store);
+        file.read();
+        noThreads = true;
+        history::HistoryWriter writer(file, [] {});
+        noThreads = false;
+        writer.finishWritesCutShort();
+        QCOMPARE(store.bytes(), history::formatHistory({"cut"}));
+        QCOMPARE(writer.nextReport()->givenBack, Entries{"cut"});
+        writer.save("b");
+        QCOMPARE(store.bytes(), history::formatHistory({"cut", "b"}));
+        writer.close();
+        QCOMPARE(store.updates, 3);
+        QCOMPARE(int(writer.nextReport()->cause), int(history::WriteReport::Cause::Save));
+        QCOMPARE(int(writer.nextReport()->cause), int(history::WriteReport::Cause::Close));
     }
 
     // Saves handed over while a write waits on the disk go into the next write, together and in
