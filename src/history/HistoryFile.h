@@ -71,6 +71,7 @@ public:
     std::string unsavedSummary() const;
 
     std::string location() const { return store_.location(); }
+    const platform::HistoryStore& store() const { return store_; }
     // The step the write under way is at: asked from any thread.
     platform::HistoryStore::Progress progress() const { return store_.progress(); }
 

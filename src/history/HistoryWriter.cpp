@@ -1,5 +1,7 @@
 #include "history/HistoryWriter.h"
 
+#include "platform/StuckWriteAlarm.h"
+
 #include <new>
 #include <system_error>
 #include <utility>
@@ -116,10 +118,28 @@ void HistoryWriter::run() {
 }
 
 void HistoryWriter::writeHereWithoutAThread() {
-    if (!thread_.joinable()) {
-        std::unique_lock lock(mutex_);
-        writeWhatIsDue(lock);
+    if (thread_.joinable()) {
+        return;
     }
+    std::unique_lock lock(mutex_);
+    // The write holds the window's thread, so nobody can be asked and no stop request heard:
+    // should the disk not answer, the program ends all the same, with the words for the step the
+    // write is at, prepared now, for the alarm may say nothing it has to compose.
+    std::array<platform::StuckWriteAlarm::Ending, platform::StuckWriteAlarm::Phases> endings;
+    for (int phase = 0; phase < platform::StuckWriteAlarm::Phases; ++phase) {
+        const Standing standing{false, platform::WritePhase(phase), {},
+                                queued_.size() + file_.pending(), 0};
+        endings[phase] = {endingWithoutTheDisk(whatEndingNowLeaves(standing)),
+                          standing.atStake() ? 1 : 0};
+    }
+    const platform::StuckWriteAlarm alarm(file_.store(), std::move(endings), DiskSilence,
+                                          StopSilence);
+    writeWhatIsDue(lock);
+}
+
+std::string HistoryWriter::endingWithoutTheDisk(const std::string& account) {
+    return "tavik: ending without waiting for the disk any longer: " +
+           (account.empty() ? std::string("no saved password is lost.") : account) + "\n";
 }
 
 std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& lock) {

@@ -41,6 +41,12 @@ struct WriteReport {
 class HistoryWriter {
 public:
     static constexpr std::chrono::seconds RetryInterval{2};
+    // How long the disk itself may not answer a last write: before the person is asked whether
+    // to go on waiting (or, with no thread for the writer, when nobody can be asked, before the
+    // program ends without it), and, once a stop was requested, before it ends all the same. A
+    // wait for another program's lock is not the disk's silence: it keeps its own bound.
+    static constexpr std::chrono::seconds DiskSilence{10};
+    static constexpr std::chrono::seconds StopSilence{3};
 
     // `reportReady` is called on the writing thread each time a report waits to be taken: it
     // only wakes the thread that takes them.
@@ -91,6 +97,8 @@ public:
     // after it.
     enum class LockWait { WaitForIt, GiveUp };
     Ending finish(std::chrono::milliseconds diskSilence, LockWait lockWait = LockWait::WaitForIt);
+    // The line for standard error when the program ends without waiting for the disk any longer.
+    static std::string endingWithoutTheDisk(const std::string& account);
 
 private:
     void run();

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
-#include <mutex>
+#include <atomic>
 #include <optional>
 #include <string>
 #include <utility>
@@ -100,26 +100,31 @@ public:
     using Rewrite = std::function<std::optional<Replacement>(const StoredHistory& now)>;
     virtual Outcome update(const Rewrite& rewrite, std::chrono::milliseconds lockWait) = 0;
 
-    // The step the write under way is at, and since when: asked from any thread.
+    // The step the write under way is at, and since when: asked from any thread, and from a
+    // signal handler (it only reads lock-free atomics).
     struct Progress {
         WritePhase phase = WritePhase::None;
         std::chrono::steady_clock::time_point since;
     };
-    Progress progress() const {
-        const std::lock_guard lock(progressMutex_);
-        return progress_;
+    Progress progress() const noexcept {
+        // The phase is read first and stored last, so a new phase is never seen with an old time.
+        const WritePhase phase = phase_.load();
+        return {phase, std::chrono::steady_clock::time_point(
+                           std::chrono::steady_clock::duration(since_.load()))};
     }
 
 protected:
     // Called by update() as each step begins, and with None as it returns.
-    void enter(WritePhase phase) {
-        const std::lock_guard lock(progressMutex_);
-        progress_ = {phase, std::chrono::steady_clock::now()};
+    void enter(WritePhase phase) noexcept {
+        since_ = std::chrono::steady_clock::now().time_since_epoch().count();
+        phase_ = phase;
     }
 
 private:
-    mutable std::mutex progressMutex_;
-    Progress progress_;
+    std::atomic<WritePhase> phase_{WritePhase::None};
+    std::atomic<std::chrono::steady_clock::rep> since_{0};
+    static_assert(std::atomic<WritePhase>::is_always_lock_free &&
+                  std::atomic<std::chrono::steady_clock::rep>::is_always_lock_free);
 };
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/ShutdownSignals.h"
 
+#include "platform/StopRequest.h"
+
 #include <QSocketNotifier>
 
 #include <atomic>
@@ -72,6 +74,7 @@ ShutdownSignals::~ShutdownSignals() {
 }
 
 void ShutdownSignals::handleSignal(int) {
+    stopRequested = true;
     const int savedErrno = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(signalSocket.load(), &byte, 1);

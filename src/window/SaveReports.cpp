@@ -140,8 +140,7 @@ void SaveReports::endWithoutTheDisk(history::HistoryWriter::LockWait lockWait) {
     closeWatch_.stop();
     const history::HistoryWriter::Ending ending =
         writer_.finish(std::chrono::duration_cast<std::chrono::milliseconds>(StopAfter), lockWait);
-    std::fprintf(stderr, "tavik: ending without waiting for the disk any longer: %s\n",
-                 ending.account.empty() ? "no saved password is lost." : ending.account.c_str());
+    std::fputs(history::HistoryWriter::endingWithoutTheDisk(ending.account).c_str(), stderr);
     endProgram(ending.safe ? 0 : 1);
 }
 

@@ -30,10 +30,9 @@ class SaveReports : public QObject {
 public:
     // How long the disk itself may not answer during the close: before the person is asked
     // whether to go on waiting (and asked again each time it stays silent that long), and, once
-    // the program was asked to stop, before it ends all the same. A wait for another program's
-    // lock is not the disk's silence: it keeps its own bound.
-    static constexpr std::chrono::seconds AskAfter{10};
-    static constexpr std::chrono::seconds StopAfter{3};
+    // the program was asked to stop, before it ends all the same.
+    static constexpr std::chrono::seconds AskAfter = history::HistoryWriter::DiskSilence;
+    static constexpr std::chrono::seconds StopAfter = history::HistoryWriter::StopSilence;
 
     SaveReports(history::HistoryFile& file, QWidget& window);
 

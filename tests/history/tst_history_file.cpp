@@ -11,6 +11,8 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using history::HistoryFile;
 using history::HistoryTable;
@@ -204,6 +206,46 @@ private slots:
         QCOMPARE(store.updates, 3);
         QCOMPARE(int(writer.nextReport()->cause), int(history::WriteReport::Cause::Save));
         QCOMPARE(int(writer.nextReport()->cause), int(history::WriteReport::Cause::Close));
+    }
+
+    // With no thread, and a disk that never answers, the program still ends, 10 s into the
+    // disk's silence, saying where the save stands (in a child process, which it ends).
+    void withNoThreadASilentDiskStillEndsTheProgram() {
+        int pipeEnds[2];
+        QVERIFY(::pipe(pipeEnds) == 0);
+        const auto started = std::chrono::steady_clock::now();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::dup2(pipeEnds[1], STDERR_FILENO);
+            ::alarm(15); // should nothing else end it
+            MemoryHistoryStore store;
+            store.whileWriting = [] {
+                for (;;) {
+                    ::pause();
+                }
+            };
+            HistoryFile file(store);
+            noThreads = true;
+            history::HistoryWriter writer(file, [] {});
+            writer.save("a");
+            ::_exit(99);
+        }
+        ::close(pipeEnds[1]);
+        char said[512] = {};
+        for (std::size_t got = 0, n = 1; n > 0 && got < sizeof said - 1; got += n) {
+            n = std::size_t(
+                std::max<ssize_t>(0, ::read(pipeEnds[0], said + got, sizeof said - 1 - got)));
+        }
+        ::close(pipeEnds[0]);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        const auto waited = std::chrono::steady_clock::now() - started;
+        QVERIFY(waited >= std::chrono::seconds(10) && waited < std::chrono::seconds(12));
+        QCOMPARE(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+        QCOMPARE(std::string(said),
+                 std::string("tavik: ending without waiting for the disk any longer: the disk has "
+                             "not confirmed the write of 1 saved password(s) to memory: what it "
+                             "wrote is beside the file, and the next start finishes it.\n"));
     }
 
     // Saves handed over while a write waits on the disk go into the next write, together and in
