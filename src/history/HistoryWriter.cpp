@@ -302,7 +302,7 @@ HistoryWriter::Ending HistoryWriter::finish(std::chrono::milliseconds diskSilenc
     std::unique_lock lock(mutex_);
     while (!done_) {
         const Standing now = standingNow();
-        if (now.silentFor >= diskSilence ||
+        if (abandoned_ || now.silentFor >= diskSilence ||
             (lockWait == LockWait::GiveUp && now.phase == platform::WritePhase::WaitingForLock)) {
             abandoned_ = true;
             lock.unlock();
