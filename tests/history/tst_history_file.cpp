@@ -206,6 +206,48 @@ private slots:
         QCOMPARE(store.updates, 3);
         QCOMPARE(int(writer.nextReport()->cause), int(history::WriteReport::Cause::Save));
         QCOMPARE(int(writer.nextReport()->cause), int(history::WriteReport::Cause::Close));
+        // The ending writes a kept save there and then, and says so.
+        noThreads = true;
+        history::HistoryWriter ending(file, [] {});
+        noThreads = false;
+        store.fail("No space left on device");
+        ending.save("c");
+        store.fail({});
+        QCOMPARE(ending.finish(std::chrono::milliseconds(0)).account,
+                 std::string("1 saved password(s) kept in memory were written to memory."));
+        QCOMPARE(store.bytes(), history::formatHistory({"cut", "b", "c"}));
+        QCOMPARE(ending.standing().carried, std::size_t(0));
+    }
+
+    // The one way out: an idle writer ends at once, with nothing more written once a write has
+    // worked; and a close that lost a save is told, whether or not its report was taken.
+    void finishEndsAnIdleWriterAtOnceAndTellsWhatTheCloseLost() {
+        MemoryHistoryStore store;
+        HistoryFile file(store);
+        file.read();
+        history::HistoryWriter idle(file, [] {});
+        idle.save("a");
+        while (!idle.nextReport()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500)); // past a retry's 2 s
+        const auto started = std::chrono::steady_clock::now();
+        QCOMPARE(idle.finish(std::chrono::seconds(10)).account, std::string());
+        QVERIFY(std::chrono::steady_clock::now() - started < std::chrono::seconds(1));
+        QCOMPARE(store.tries(), 1);
+
+        history::HistoryWriter closing(file, [] {});
+        store.fail("No space left on device");
+        closing.save("b");
+        closing.close();
+        while (!closing.standing().done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const history::HistoryWriter::Ending ending = closing.finish(std::chrono::milliseconds(0));
+        QVERIFY(!ending.safe);
+        QCOMPARE(ending.account,
+                 std::string("the saved passwords kept in memory could not be written to memory: "
+                             "No space left on device. Saved passwords lost: 1."));
     }
 
     // With no thread, and a disk that never answers, the program still ends, 10 s into the
