@@ -116,6 +116,13 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
                : real<int(int, const char*, int, ...)>("openat")(folder, path, flags, mode);
 }
 
+extern "C" ssize_t read(int fd, void* bytes, size_t size) {
+    if (fd > STDERR_FILENO) {
+        whileIn("read");
+    }
+    return real<ssize_t(int, void*, size_t)>("read")(fd, bytes, size);
+}
+
 // Only writes to files fail, never the test's own output.
 extern "C" ssize_t write(int fd, const void* bytes, size_t size) {
     if (fd > STDERR_FILENO) {
@@ -678,6 +685,7 @@ private slots:
         const QString lost = "the disk has not answered while 1 saved password(s) were being "
                              "written to FILE: they are lost.";
         QTest::newRow("making the folder") << "mkdirat" << 0 << lost;
+        QTest::newRow("reading the history under the lock") << "read" << 0 << lost;
         QTest::newRow("making the new file") << "mkostemp" << 0 << lost;
         QTest::newRow("writing it") << "write" << 0 << lost;
         QTest::newRow("flushing it") << "fsync" << 0
@@ -693,6 +701,7 @@ private slots:
         QFETCH(int, skip);
         QFETCH(QString, words);
         FileHistoryStore store(path().toStdString());
+        QVERIFY(call != "read" || writeBytes(store, "\"old\"\r\n").empty());
         history::HistoryFile file(store);
         std::promise<void> reached, opening;
         during = {call.toStdString(), skip, [&, open = opening.get_future().share()] {
