@@ -158,10 +158,10 @@ void SaveReports::historyWritten(const history::WriteReport& report) {
     }
     for (const std::string& notice : report.notices) {
         std::fprintf(stderr, "tavik: %s\n", notice.c_str());
+        // Reports come through the event loop, so only once the window has shown; once it has
+        // gone, standard error is enough.
         if (window_.isVisible()) {
             tellPerson(notice);
-        } else if (!closing_) {
-            tellOnceShown(notice);
         }
     }
     if (report.cause == Cause::Close) {
