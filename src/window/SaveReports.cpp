@@ -77,7 +77,6 @@ void SaveReports::windowShown() {
 }
 
 void SaveReports::close() {
-    closing_ = true;
     // Every save is normally on disk already; this also leaves the file in the program's own
     // format, and retries saves whose write failed.
     writer_.close();

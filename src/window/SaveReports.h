@@ -93,7 +93,6 @@ private:
     history::WriteAtExit writeAtExit_{writer_};
 
     std::size_t savesReported_ = 0;
-    bool closing_ = false;
     bool closeCameBack_ = false;
     bool stopping_ = false;
     bool historyKept_ = true;
