@@ -18,8 +18,6 @@ namespace platform {
 
 namespace {
 
-constexpr char TooLarge[] = "it is too large to be a password history";
-
 StoredHistory failed(StoredHistory::State state, std::string problem) {
     StoredHistory stored;
     stored.state = state;
@@ -49,7 +47,7 @@ StoredHistory readFile(const std::string& path) {
         return unreadable("it is not a regular file");
     }
     if (std::size_t(status.st_size) > HistoryStore::LargestFile) {
-        return unreadable(TooLarge);
+        return unreadable(HistoryStore::TooLarge);
     }
     // One byte past the limit tells a file that grew too large meanwhile.
     StoredHistory stored;
@@ -57,7 +55,7 @@ StoredHistory readFile(const std::string& path) {
         return unreadable(systemReason(error));
     }
     if (stored.bytes.size() > HistoryStore::LargestFile) {
-        return unreadable(TooLarge);
+        return unreadable(HistoryStore::TooLarge);
     }
     stored.state = StoredHistory::State::Present;
     return stored;

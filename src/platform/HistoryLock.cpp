@@ -15,7 +15,8 @@ namespace {
 
 constexpr int Flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
 
-// What stands at the lock's place when it is not a plain file, in words.
+// Why what stands at the lock's place was not used, when it is not a plain file: told by what it
+// is.
 const char* kindOf(mode_t mode) {
     return S_ISREG(mode)    ? nullptr
            : S_ISDIR(mode)  ? "a folder"
@@ -23,6 +24,10 @@ const char* kindOf(mode_t mode) {
            : S_ISFIFO(mode) ? "a FIFO"
            : S_ISSOCK(mode) ? "a socket"
                             : "a device";
+}
+
+std::string notUsed(const char* kind) {
+    return std::string("the lock file beside it is ") + kind + ", so it was not used";
 }
 
 // Opens the lock file in `folder`, creating it when it is missing. Sets `problem` when there is
@@ -52,7 +57,7 @@ Descriptor openLock(int folder, const std::string& name, std::string& problem) {
             continue;
         }
         if (const char* kind = kindOf(found.st_mode)) {
-            problem = std::string("the lock file beside it is ") + kind + ", so it was not used";
+            problem = notUsed(kind);
             return Descriptor();
         }
         // Read-write: on NFS an exclusive flock needs a descriptor open for writing.
@@ -63,7 +68,7 @@ Descriptor openLock(int folder, const std::string& name, std::string& problem) {
         if (existing.get() < 0 || ::fstat(existing.get(), &found) != 0) {
             problem = because("the lock file beside it could not be opened");
         } else if (const char* kind = kindOf(found.st_mode)) {
-            problem = std::string("the lock file beside it is ") + kind + ", so it was not used";
+            problem = notUsed(kind);
         } else if (found.st_nlink != 1) {
             problem = "the lock file beside it is also another file (a hard link), so it was not "
                       "used";

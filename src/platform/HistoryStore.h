@@ -1,9 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <functional>
-#include <atomic>
 #include <optional>
 #include <string>
 #include <utility>
@@ -72,6 +72,7 @@ public:
     // A real history is under 2 KB: a file larger than this is not one, and is not read into
     // memory. What the program writes stays within it, so that it is read back.
     static constexpr std::size_t LargestFile = 1024 * 1024;
+    static constexpr char TooLarge[] = "it is too large to be a password history";
 
     HistoryStore() = default;
     virtual ~HistoryStore() = default;

@@ -1,5 +1,6 @@
 #include "platform/UnfinishedWrites.h"
 
+#include "platform/HistoryStore.h"
 #include "platform/ReadAtMost.h"
 
 #include <algorithm>
@@ -103,11 +104,11 @@ std::optional<UnfinishedWrite> take(DIR* folder, const Candidate& candidate, uid
     UnfinishedWrite write{
         candidate.name, {status.st_dev, status.st_ino}, std::move(fd), candidate.carried, {}, {}};
     if (std::size_t(status.st_size) > largest) {
-        write.problem = "it is too large to be a password history";
+        write.problem = HistoryStore::TooLarge;
     } else if (const int error = readAtMost(write.fd.get(), largest + 1, write.bytes)) {
         write.problem = systemReason(error);
     } else if (write.bytes.size() > largest) {
-        write.problem = "it is too large to be a password history";
+        write.problem = HistoryStore::TooLarge;
     }
     return write;
 }

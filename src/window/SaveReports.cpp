@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -65,7 +66,7 @@ void SaveReports::save(const std::string& entry) {
 }
 
 void SaveReports::tellOnceShown(std::string message) {
-    toTellOnceShown_ += (toTellOnceShown_.empty() ? "" : "\n\n") + message;
+    toTellOnceShown_ = std::move(message);
 }
 
 void SaveReports::windowShown() {
