@@ -2,6 +2,7 @@
 #include "platform/SystemRandomSource.h"
 #include "support/MemoryHistoryStore.h"
 #include "support/ScriptedRandomSource.h"
+#include "support/SkippedClock.h"
 #include "window/Appearance.h"
 #include "window/Form1.h"
 #include "window/LengthSpinner.h"
@@ -577,10 +578,13 @@ private slots:
     }
 
     // A disk that stops answering during the close: the person is asked after 10 s of its
-    // silence, asked again 10 s after Wait, and Quit ends the program through the writer.
+    // silence, asked again 10 s after Wait, and Quit ends the program through the writer. The
+    // seconds are skipped on the test's clock; the short waits between let the close be watched.
     void aSilentDiskIsAskedAboutAgainAfterWait() {
         std::promise<void> opening;
-        store_.whileWriting = [open = opening.get_future().share()] {
+        std::atomic<bool> writing = false;
+        store_.whileWriting = [open = opening.get_future().share(), &writing] {
+            writing = true;
             open.wait();
         };
         int status = -1;
@@ -602,7 +606,15 @@ private slots:
             }
         });
         answering.start(50);
-        QTRY_COMPARE_WITH_TIMEOUT(status, 1, 25000);
+        QTRY_VERIFY(writing); // the silence is counted from here
+        for (const int timesAsked : {1, 2}) {
+            skipAhead(std::chrono::seconds(9));
+            QTest::qWait(300);
+            QCOMPARE(asked.size(), timesAsked - 1);
+            skipAhead(std::chrono::milliseconds(700));
+            QTRY_COMPARE(asked.size(), timesAsked);
+        }
+        QTRY_COMPARE(status, 1);
         opening.set_value();
         const QString words = "The disk has not answered for %1 seconds, and the password "
                               "history is not written yet.\n\nYou may wait for it, or quit: the "
