@@ -105,6 +105,14 @@ extern "C" int mkdirat(int folder, const char* path, mode_t mode) {
     return racing && made == 0 ? (errno = EEXIST, -1) : made;
 }
 
+// What is at the lock's place is looked at before it is opened; another copy may act between.
+extern "C" int fstatat(int folder, const char* path, struct stat* status, int flags) {
+    if (std::string_view(path).ends_with(".lock")) {
+        whileIn("fstatat");
+    }
+    return real<int(int, const char*, struct stat*, int)>("fstatat")(folder, path, status, flags);
+}
+
 // Only the lock file is created with openat(); other files are only ever read with it.
 extern "C" int openat(int folder, const char* path, int flags, ...) {
     va_list arguments;
@@ -285,6 +293,8 @@ private slots:
                                     << cannot + "it is too large to be a password history. It "
                                                 "was left as it is.";
         QTest::newRow("another user's") << ab << abc << 1 << 1234u << ab << QString();
+        QTest::newRow("a deleted history, in another user's folder")
+            << QByteArray("none") << abc << 1 << 1234u << QByteArray("\"c\"\r\n") << QString();
     }
     void aWriteCutShortGivesBackExactlyWhatItCarried() {
         QFETCH(QByteArray, history);
@@ -298,15 +308,19 @@ private slots:
         }
         FileHistoryStore store(path().toStdString());
         QCOMPARE(writeBytes(store, history.toStdString()), std::string());
-        QVERIFY(history != "none" || QFile::remove(path()));
+        // Ours: the user's; as root, the history's owner's, or with no history its folder's.
+        const bool ours = owner == ::geteuid() || history == "none";
+        QVERIFY(history != "none" ||
+                (QFile::remove(path()) &&
+                 ::chown(QFile::encodeName(folder()).constData(), owner, owner) == 0));
         QFile left(path() + QString(".tavik-unfinished-%1-Ab12Cd").arg(carried));
         QVERIFY(left.open(QIODevice::WriteOnly) && left.write(cutShort) == cutShort.size());
         QVERIFY(::fchown(left.handle(), owner, owner) == 0 && left.flush());
         history::HistoryFile file(store);
-        QVERIFY(file.read().writeCutShort == (owner == ::geteuid()));
+        QVERIFY(file.read().writeCutShort == ours);
         QCOMPARE(file.write(), std::string());
         QCOMPARE(contentsOf(path()), after);
-        QCOMPARE(left.exists(), owner != ::geteuid() || !told.isEmpty());
+        QCOMPARE(left.exists(), !ours || !told.isEmpty());
         const std::vector<std::string> notices = file.takeNotices();
         QCOMPARE(notices,
                  told.isEmpty() ? std::vector<std::string>() : std::vector{told.toStdString()});
@@ -613,6 +627,24 @@ private slots:
         QCOMPARE(mine.save("one"), std::string());
         QCOMPARE(contentsOf(path()), QByteArray("\"old\"\r\n\"two\"\r\n\"one\"\r\n"));
         QCOMPARE(QDir(folder()).entryList(QDir::Files).size(), 2); // the history and its lock
+        // Removed between a create that found it and the look at what was found: made again.
+        during = {"fstatat", 0, [&] { QVERIFY(QFile::remove(path() + ".lock")); }};
+        QCOMPARE(mine.save("three"), std::string());
+        const QByteArray four("\"old\"\r\n\"two\"\r\n\"one\"\r\n\"three\"\r\n");
+        QCOMPARE(contentsOf(path()), four);
+        // Taken from under every try: the write starts again twice, then says why it failed.
+        int taken = 0;
+        std::function<void()> takeTheLock = [&] {
+            ++taken;
+            QFile::remove(path() + ".lock");
+            during = {"fsync", 0, takeTheLock};
+        };
+        during = {"fsync", 0, takeTheLock};
+        const std::string problem = mine.save("four");
+        during = {};
+        QCOMPARE(problem, std::string("its lock file was removed during the write"));
+        QCOMPARE(taken, 3);
+        QCOMPARE(contentsOf(path()), four);
     }
 
     // A failed write whose new file cannot be removed (a disk gone read-only) never takes that
