@@ -186,6 +186,16 @@ private slots:
         QCOMPARE(file.write(), std::string());
         QCOMPARE(store.lockWait, HistoryFile::CloseLockWait); // the close waits longer
         QCOMPARE(history::parseHistory(store.bytes()), (Entries{"a", "b", "c"}));
+        // More saves kept than a history holds: the oldest goes, the newest 101 are written.
+        store.failWith = "No space left on device";
+        const Entries kept = numbered("k", 102);
+        for (const std::string& password : kept) {
+            file.save(password);
+        }
+        store.failWith.clear();
+        QCOMPARE(file.pending(), std::size_t(101));
+        QCOMPARE(file.write(), std::string());
+        QCOMPARE(history::parseHistory(store.bytes()), Entries(kept.begin() + 1, kept.end()));
     }
 
     // With no thread to be had, each write runs as it is handed over: the start's, which gives

@@ -287,6 +287,11 @@ private slots:
             << ab << QByteArray("\"a\"\r\"b\"\r\"c\"\r") << 1 << me << ab
             << cannot + "it is torn, or not in the "
                         "history's format. It was left as it is.";
+        QTest::newRow("fewer records than it carried")
+            << ab << ab << 3 << me << ab
+            << QString(cannot).replace("-1-", "-3-").replace("holds 1", "holds 3") +
+                   "it is torn, or not in the history's format. It was left as it is.";
+        QTest::newRow("nothing of its own, torn") << ab << ab + "\"c" << 0 << me << ab << QString();
         const QByteArray mib = ab + '"' + QByteArray(1048576 - 14, 'x') + "\"\r\n";
         QTest::newRow("1 MiB") << ab << mib << 1 << me << mib << QString();
         QTest::newRow("over 1 MiB") << ab << QByteArray(1048577, '\n') << 1 << me << ab
