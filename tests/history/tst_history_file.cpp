@@ -214,6 +214,7 @@ private slots:
         writer.save("b");
         QCOMPARE(store.bytes(), history::formatHistory({"cut", "b"}));
         writer.close();
+        writer.finish(std::chrono::milliseconds(0)); // after the close, nothing is left to write
         QCOMPARE(store.updates, 3);
         QCOMPARE(int(writer.nextReport()->cause), int(history::WriteReport::Cause::Save));
         QCOMPARE(int(writer.nextReport()->cause), int(history::WriteReport::Cause::Close));
