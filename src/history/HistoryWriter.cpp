@@ -305,7 +305,6 @@ HistoryWriter::Ending HistoryWriter::finish(std::chrono::milliseconds diskSilenc
         if (abandoned_ || now.silentFor >= diskSilence ||
             (lockWait == LockWait::GiveUp && now.phase == platform::WritePhase::WaitingForLock)) {
             abandoned_ = true;
-            lock.unlock();
             return {!now.atStake(), whatEndingNowLeaves(now)};
         }
         settled_.wait_for(lock, std::chrono::milliseconds(20));
