@@ -416,6 +416,9 @@ private slots:
         QCOMPARE(contentsOf(path()), older + newer + "\"new\"\r\n");
         QVERIFY(file.resize(1048576 + 1)); // sparse: costs no disk
         QCOMPARE(store.read().state, State::Unreadable);
+        QVERIFY(file.resize(1048576)); // and one that grows past it while it is read
+        during = {"read", 0, [&] { QVERIFY(file.resize(1048576 + 1)); }};
+        QCOMPARE(store.read().state, State::Unreadable);
     }
 
     void aFileSizeLimitFailsTheWriteAndLeavesThePreviousFileWhole() {
@@ -488,9 +491,11 @@ private slots:
         const QByteArray both("\"old\"\r\n\"new\"\r\n");
 
         fault = injected;
+        const qsizetype descriptors = QDir("/proc/self/fd").count();
         const std::string problem = file.save("new");
         fault = Fault{};
         QCOMPARE(QString::fromStdString(problem), told);
+        QCOMPARE(QDir("/proc/self/fd").count(), descriptors); // nothing held open
         if (told.isEmpty()) { // asked for again: nothing failed
             QCOMPARE(contentsOf(path()), both);
             return;
