@@ -105,11 +105,14 @@ extern "C" int mkdirat(int folder, const char* path, mode_t mode) {
     return racing && made == 0 ? (errno = EEXIST, -1) : made;
 }
 
-// What is at the lock's place is looked at before it is opened; another copy may act between.
-extern "C" int fstatat(int folder, const char* path, struct stat* status, int flags) {
+// What is at the lock's place is looked at, then opened; another copy may act between.
+void whileAtTheLock(const char* call, const char* path) {
     if (std::string_view(path).ends_with(".lock")) {
-        whileIn("fstatat");
+        whileIn(call);
     }
+}
+extern "C" int fstatat(int folder, const char* path, struct stat* status, int flags) {
+    whileAtTheLock("fstatat", path);
     return real<int(int, const char*, struct stat*, int)>("fstatat")(folder, path, status, flags);
 }
 
@@ -119,6 +122,9 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = (flags & O_CREAT) ? va_arg(arguments, mode_t) : 0;
     va_end(arguments);
+    if (!(flags & O_CREAT)) {
+        whileAtTheLock("openat", path);
+    }
     return (flags & O_CREAT) && failing("openat")
                ? -1
                : real<int(int, const char*, int, ...)>("openat")(folder, path, flags, mode);
@@ -639,10 +645,12 @@ private slots:
         QCOMPARE(mine.save("one"), std::string());
         QCOMPARE(contentsOf(path()), QByteArray("\"old\"\r\n\"two\"\r\n\"one\"\r\n"));
         QCOMPARE(QDir(folder()).entryList(QDir::Files).size(), 2); // the history and its lock
-        // Removed between a create that found it and the look at what was found: made again.
-        during = {"fstatat", 0, [&] { QVERIFY(QFile::remove(path() + ".lock")); }};
-        QCOMPARE(mine.save("three"), std::string());
-        const QByteArray four("\"old\"\r\n\"two\"\r\n\"one\"\r\n\"three\"\r\n");
+        // Removed between a create that found it and the look at it, or its open: made again.
+        for (const char* between : {"fstatat", "openat"}) {
+            during = {between, 0, [&] { QVERIFY(QFile::remove(path() + ".lock")); }};
+            QCOMPARE(mine.save(between), std::string());
+        }
+        const QByteArray four("\"old\"\r\n\"two\"\r\n\"one\"\r\n\"fstatat\"\r\n\"openat\"\r\n");
         QCOMPARE(contentsOf(path()), four);
         // Taken from under every try: the write starts again twice, then says why it failed.
         int taken = 0;
