@@ -355,6 +355,7 @@ private slots:
         }
         history::HistoryFile file(store);
         const qsizetype descriptors = QDir("/proc/self/fd").count();
+        QVERIFY(file.read().writeCutShort);
         QCOMPARE(file.write(), std::string());
         QCOMPARE(contentsOf(path()), expected);
         QCOMPARE(QDir(folder()).entryList(QDir::Files).size(), 2); // the history and its lock
