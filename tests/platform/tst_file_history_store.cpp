@@ -284,6 +284,8 @@ private slots:
             << QString();
         QTest::newRow("a deleted history")
             << QByteArray("none") << abc << 1 << me << QByteArray("\"c\"\r\n") << QString();
+        QTest::newRow("a first write's, all its own") << QByteArray("none") << ab << 2 << me << ab
+                                                      << QString();
         const QString cannot = "passwords.txt.tavik-unfinished-1-Ab12Cd, left by a write cut "
                                "short, holds 1 saved password(s) that could not be given back: ";
         QTest::newRow("a torn tail") << ab << abc + QByteArray("\"d\0\0", 4) << 1 << me << ab
@@ -682,6 +684,33 @@ private slots:
         QCOMPARE(file.write(), std::string());
         QCOMPARE(contentsOf(path()), QByteArray("\"one\"\r\n"));
         QCOMPARE(QDir(folder()).entryList(QDir::Files).size(), 2);
+    }
+
+    // What failed writes leave is counted right: a save given back is not lost while its file
+    // is kept; saves in the file but not confirmed are the first to go past 101 kept.
+    void whatFailedWritesLeaveIsCountedRight() {
+        FileHistoryStore store(path().toStdString());
+        QCOMPARE(writeBytes(store, "\"a\"\r\n"), std::string());
+        QFile left(path() + ".tavik-unfinished-1-Ab12Cd");
+        QVERIFY(left.open(QIODevice::WriteOnly) && left.write("\"a\"\r\n\"b\"\r\n") == 10);
+        left.close();
+        history::HistoryFile file(store);
+        fault = Fault{"write", EIO};
+        QCOMPARE(file.save("c"), std::string("Input/output error"));
+        QCOMPARE(file.unsavedSummary(), std::string("Saved passwords lost: 1."));
+        fault = Fault{"fsync", EIO, 1}; // the folder's
+        QCOMPARE(file.save("d"),
+                 std::string("its folder could not be flushed to disk (Input/output error)"));
+        QCOMPARE(file.unsavedSummary(),
+                 std::string("Saved passwords in it that the disk did not confirm: 3."));
+        fault = Fault{"write", EIO};
+        std::vector<std::string> kept;
+        for (int i = 1; i <= 101; ++i) {
+            file.save(kept.emplace_back("k" + std::to_string(i)));
+        }
+        fault = Fault{};
+        QCOMPARE(file.write(), std::string());
+        QCOMPARE(contentsOf(path()), QByteArray::fromStdString(history::formatHistory(kept)));
     }
 
     void theRewriteSeesTheFileAsItIsNowAndMayDecline() {
