@@ -339,7 +339,8 @@ private slots:
         const auto waited = std::chrono::steady_clock::now() - started;
         opener.join();
         diskAnswers ? void() : opening.set_value();
-        QVERIFY(waited < std::chrono::seconds(2) &&
+        // Not waiting for a disk that never answers; with room for a loaded machine.
+        QVERIFY(waited < std::chrono::seconds(5) &&
                 (diskAnswers || waited >= std::chrono::milliseconds(500)));
         QCOMPARE(ending.safe, diskAnswers);
         if (!diskAnswers) {
