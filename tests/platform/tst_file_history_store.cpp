@@ -122,9 +122,7 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = (flags & O_CREAT) ? va_arg(arguments, mode_t) : 0;
     va_end(arguments);
-    if (!(flags & O_CREAT)) {
-        whileAtTheLock("openat", path);
-    }
+    whileAtTheLock(flags & O_CREAT ? "create" : "openat", path);
     return (flags & O_CREAT) && failing("openat")
                ? -1
                : real<int(int, const char*, int, ...)>("openat")(folder, path, flags, mode);
@@ -668,6 +666,21 @@ private slots:
         QCOMPARE(problem, std::string("its lock file was removed during the write"));
         QCOMPARE(taken, 3);
         QCOMPARE(contentsOf(path()), four);
+        // Made before every create and removed before every look, by others: three tries.
+        int made = 0;
+        std::function<void()> makeIt, removeIt = [&] {
+            QFile::remove(path() + ".lock");
+            during = {"create", 0, makeIt};
+        };
+        makeIt = [&] {
+            made += QFile(path() + ".lock").open(QIODevice::WriteOnly);
+            during = {"fstatat", 0, removeIt};
+        };
+        during = {"create", 0, makeIt};
+        QCOMPARE(mine.save("five"), std::string("the lock file beside it could not be created "
+                                                "(Resource temporarily unavailable)"));
+        during = {};
+        QCOMPARE(made, 3);
     }
 
     // A failed write whose new file cannot be removed (a disk gone read-only) never takes that
