@@ -2,6 +2,7 @@
 #include "history/HistoryFormat.h"
 #include "history/HistoryTable.h"
 #include "history/HistoryWriter.h"
+#include "history/WriteAtExit.h"
 #include "support/MemoryHistoryStore.h"
 #include "support/SkippedClock.h"
 
@@ -262,11 +263,29 @@ private slots:
                              "No space left on device. Saved passwords lost: 1."));
     }
 
-    // With no thread, and a disk that never answers, the program still ends, 10 s into the
-    // disk's silence, saying where the save stands (in a child process, which it ends).
-    void withNoThreadASilentDiskStillEndsTheProgram() {
+    // A program that ends on its own still says where its saves stand (in a child process,
+    // which it ends): with no thread and a disk that never answers, 10 s into the silence; through
+    // exit(), as when the X server goes, the exit hook writes the save kept in memory.
+    void aProgramEndingOnItsOwnTellsWhereItsSavesStand_data() {
+        QTest::addColumn<bool>("threads");
+        QTest::addColumn<int>("expectedStatus");
+        QTest::addColumn<std::string>("expectedWords");
+        QTest::newRow("no thread, a silent disk")
+            << false << 1
+            << std::string("tavik: ending without waiting for the disk any longer: the disk has "
+                           "not confirmed the write of 1 saved password(s) to memory: what it "
+                           "wrote is beside the file, and the next start finishes it.\n");
+        QTest::newRow("exit(), a save kept in memory")
+            << true << 0
+            << std::string("tavik: at exit, 1 saved password(s) kept in memory were written to "
+                           "memory.\n");
+    }
+    void aProgramEndingOnItsOwnTellsWhereItsSavesStand() {
+        QFETCH(bool, threads);
+        QFETCH(int, expectedStatus);
+        QFETCH(std::string, expectedWords);
 #ifdef __SANITIZE_THREAD__
-        QSKIP("ThreadSanitizer holds a signal back in a forked child; the path has no thread");
+        QSKIP("ThreadSanitizer holds a signal back in a forked child");
 #endif
         int pipeEnds[2];
         QVERIFY(::pipe(pipeEnds) == 0);
@@ -276,13 +295,24 @@ private slots:
             ::dup2(pipeEnds[1], STDERR_FILENO);
             ::alarm(15); // should nothing else end it
             MemoryHistoryStore store;
+            HistoryFile file(store);
+            if (threads) {
+                store.fail("No space left on device");
+                history::HistoryWriter writer(file, [] {});
+                history::WriteAtExit atExit(writer);
+                writer.save("a");
+                while (!writer.nextReport()) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+                store.fail({});
+                std::exit(0);
+            }
             store.whileWriting = [] {
                 skipAhead(std::chrono::seconds(9)); // and 1 s waited: 10 s of silence
                 for (;;) {
                     ::pause();
                 }
             };
-            HistoryFile file(store);
             noThreads = true;
             history::HistoryWriter writer(file, [] {});
             writer.save("a");
@@ -298,12 +328,9 @@ private slots:
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
         const auto waited = std::chrono::steady_clock::now() - started;
-        QVERIFY(waited >= std::chrono::seconds(1) && waited < std::chrono::seconds(2));
-        QCOMPARE(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
-        QCOMPARE(std::string(said),
-                 std::string("tavik: ending without waiting for the disk any longer: the disk has "
-                             "not confirmed the write of 1 saved password(s) to memory: what it "
-                             "wrote is beside the file, and the next start finishes it.\n"));
+        QVERIFY(waited >= std::chrono::seconds(threads ? 0 : 1) && waited < std::chrono::seconds(2));
+        QCOMPARE(WIFEXITED(status) ? WEXITSTATUS(status) : -1, expectedStatus);
+        QCOMPARE(std::string(said), expectedWords);
     }
 
     // Saves handed over while a write waits on the disk go into the next write, together and in

@@ -732,6 +732,12 @@ private slots:
         const auto answerer = answerMessageBox(shown);
         openForm();
         QTRY_COMPARE(shown, told);
+        shown.clear(); // and told once: not again when the window is shown again
+        const auto again = answerMessageBox(shown);
+        form_->hide();
+        form_->show();
+        QTest::qWait(200);
+        QCOMPARE(shown, QString());
     }
 };
 
