@@ -123,8 +123,10 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
     const mode_t mode = (flags & O_CREAT) ? va_arg(arguments, mode_t) : 0;
     va_end(arguments);
     whileAtTheLock(flags & O_CREAT ? "create" : "openat", path);
-    return (flags & O_CREAT) && failing("openat")
-               ? -1
+    const bool fails = (flags & O_CREAT) ? failing("openat")
+                                         : std::string_view(path).ends_with(".lock") &&
+                                               failing("opening the lock");
+    return fails ? -1
                : real<int(int, const char*, int, ...)>("openat")(folder, path, flags, mode);
 }
 
@@ -461,6 +463,9 @@ private slots:
         QTest::newRow("creating the lock")
             << Fault{"openat", EROFS} << false
             << "the lock file beside it could not be created (Read-only file system)";
+        QTest::newRow("opening the lock")
+            << Fault{"opening the lock", EIO} << false
+            << "the lock file beside it could not be opened (Input/output error)";
         QTest::newRow("locking") << Fault{"flock", ENOLCK} << false
                                  << "it could not be locked (No locks available)";
         QTest::newRow("creating the new file")
