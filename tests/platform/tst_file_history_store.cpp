@@ -306,6 +306,8 @@ private slots:
                                     << cannot + "it is too large to be a password history. It "
                                                 "was left as it is.";
         QTest::newRow("another user's") << ab << abc << 1 << 1234u << ab << QString();
+        QTest::newRow("another user's, beside their history")
+            << ab << abc << 1 << 1234u << abc << QString();
         QTest::newRow("a deleted history, in another user's folder")
             << QByteArray("none") << abc << 1 << 1234u << QByteArray("\"c\"\r\n") << QString();
     }
@@ -321,8 +323,10 @@ private slots:
         }
         FileHistoryStore store(path().toStdString());
         QCOMPARE(writeBytes(store, history.toStdString()), std::string());
+        const bool theirs = QByteArray(QTest::currentDataTag()).endsWith("their history");
+        QVERIFY(!theirs || ::chown(QFile::encodeName(path()).constData(), owner, owner) == 0);
         // Ours: the user's; as root, the history's owner's, or with no history its folder's.
-        const bool ours = owner == ::geteuid() || history == "none";
+        const bool ours = owner == ::geteuid() || history == "none" || theirs;
         QVERIFY(history != "none" ||
                 (QFile::remove(path()) &&
                  ::chown(QFile::encodeName(folder()).constData(), owner, owner) == 0));
