@@ -328,7 +328,8 @@ private slots:
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
         const auto waited = std::chrono::steady_clock::now() - started;
-        QVERIFY(waited >= std::chrono::seconds(threads ? 0 : 1) && waited < std::chrono::seconds(2));
+        QVERIFY(waited >= std::chrono::seconds(threads ? 0 : 1) &&
+                waited < std::chrono::seconds(2));
         QCOMPARE(WIFEXITED(status) ? WEXITSTATUS(status) : -1, expectedStatus);
         QCOMPARE(std::string(said), expectedWords);
     }

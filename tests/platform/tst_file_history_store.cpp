@@ -126,8 +126,7 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
     const bool fails = (flags & O_CREAT) ? failing("openat")
                                          : std::string_view(path).ends_with(".lock") &&
                                                failing("opening the lock");
-    return fails ? -1
-               : real<int(int, const char*, int, ...)>("openat")(folder, path, flags, mode);
+    return fails ? -1 : real<int(int, const char*, int, ...)>("openat")(folder, path, flags, mode);
 }
 
 extern "C" ssize_t read(int fd, void* bytes, size_t size) {
@@ -284,8 +283,8 @@ private slots:
             << QString();
         QTest::newRow("a deleted history")
             << QByteArray("none") << abc << 1 << me << QByteArray("\"c\"\r\n") << QString();
-        QTest::newRow("a first write's, all its own") << QByteArray("none") << ab << 2 << me << ab
-                                                      << QString();
+        QTest::newRow("a first write's, all its own")
+            << QByteArray("none") << ab << 2 << me << ab << QString();
         const QString cannot = "passwords.txt.tavik-unfinished-1-Ab12Cd, left by a write cut "
                                "short, holds 1 saved password(s) that could not be given back: ";
         QTest::newRow("a torn tail") << ab << abc + QByteArray("\"d\0\0", 4) << 1 << me << ab
@@ -300,6 +299,12 @@ private slots:
             << QString(cannot).replace("-1-", "-3-").replace("holds 1", "holds 3") +
                    "it is torn, or not in the history's format. It was left as it is.";
         QTest::newRow("nothing of its own, torn") << ab << ab + "\"c" << 0 << me << ab << QString();
+        QByteArray hundredAndOne;
+        for (int i = 1; i <= 101; ++i) {
+            hundredAndOne += "\"record " + QByteArray::number(i) + "\"\r\n";
+        }
+        QTest::newRow("101 carried, all kept")
+            << ab << hundredAndOne << 101 << me << hundredAndOne << QString();
         const QByteArray mib = ab + '"' + QByteArray(1048576 - 14, 'x') + "\"\r\n";
         QTest::newRow("1 MiB") << ab << mib << 1 << me << mib << QString();
         QTest::newRow("over 1 MiB") << ab << QByteArray(1048577, '\n') << 1 << me << ab
@@ -610,8 +615,7 @@ private slots:
         QCOMPARE(contentsOf(path()), QByteArray("\"b\"\r\n"));
         QCOMPARE(QStringList({owner(folder()), owner(path()), owner(path() + ".lock"),
                               owner(foreign), owner(other)}),
-                 QStringList({"1:1 700", "1:1 600", "1:1 644", "1234:1234 644",
-                              "0:0 400"}));
+                 QStringList({"1:1 700", "1:1 600", "1:1 644", "1234:1234 644", "0:0 400"}));
     }
 
     // Two writers, the second through a link to the file: while the first rewrites the file
