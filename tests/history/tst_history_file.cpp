@@ -338,19 +338,26 @@ private slots:
     // order; every way out (here: the exit hook's finish) waits for the write under way, then
     // writes whatever is still queued, or, past its bound, says what it could not.
     void theWriterFoldsSavesInOrderAndFinishesWithinItsBound_data() {
-        QTest::addColumn<bool>("diskAnswers");
-        QTest::newRow("the disk answers") << true;
-        QTest::newRow("the disk never answers") << false;
+        QTest::addColumn<int>("opensAfter"); // ms into finish(); -1: never
+        QTest::addColumn<bool>("atTheLock");
+        QTest::newRow("the disk answers") << 100 << false;
+        QTest::newRow("the disk never answers") << -1 << false;
+        QTest::newRow("another copy's lock, past the bound") << 800 << true;
     }
     void theWriterFoldsSavesInOrderAndFinishesWithinItsBound() {
-        QFETCH(bool, diskAnswers);
+        QFETCH(int, opensAfter);
+        QFETCH(bool, atTheLock);
+        const bool diskAnswers = opensAfter >= 0;
         MemoryHistoryStore store;
         std::promise<void> reached, opening; // the first write waits at a gate: a disk that
         std::shared_future<void> open = opening.get_future().share(); // does not answer
-        store.whileWriting = [&, first = true]() mutable {
-            std::exchange(first, false) ? reached.set_value() : void();
-            open.wait();
-        };
+        (atTheLock ? store.whileWaitingForTheLock : store.whileWriting) =
+            [&, first = true]() mutable {
+                if (std::exchange(first, false)) {
+                    reached.set_value();
+                    open.wait();
+                }
+            };
         HistoryFile file(store);
         file.read();
         history::HistoryWriter writer(file, [] {});
@@ -359,7 +366,7 @@ private slots:
         writer.save("b");
         writer.save("c");
         std::thread opener([&] { // once finish() has begun
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::max(opensAfter, 0)));
             diskAnswers ? opening.set_value() : void();
         });
         const auto started = std::chrono::steady_clock::now();

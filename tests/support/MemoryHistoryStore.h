@@ -19,6 +19,8 @@ public:
     // Called with the new contents made, before they are kept: a disk slow to flush, say.
     std::function<void()> whileWriting = [] {
     };
+    std::function<void()> whileWaitingForTheLock = [] {
+    }; // another copy's write, say
 
     std::string location() const override { return "memory"; }
 
@@ -33,6 +35,9 @@ public:
         const std::lock_guard lock(mutex_);
         ++updates;
         lockWait = wait;
+        enter(platform::WritePhase::WaitingForLock);
+        whileWaitingForTheLock();
+        enter(platform::WritePhase::None);
         if (!failWith.empty()) {
             return {failWith};
         }
