@@ -78,6 +78,7 @@ INJECTABLE(fchmod, (int fd, mode_t mode), (fd, mode))
 
 // As on NFS, where an exclusive flock needs a descriptor open for writing, always.
 extern "C" int flock(int fd, int operation) {
+    whileIn("flock");
     if ((operation & LOCK_EX) && (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY) {
         errno = EBADF;
         return -1;
@@ -753,18 +754,27 @@ private slots:
         QCOMPARE(contentsOf(path()), QByteArray("\"a\"\r\n"));
     }
 
+    // Held from the start, or put in the place of the one this write opened just before it locks
+    // it: waited for, then reported.
     void aLockHeldElsewhereIsWaitedForThenReported() {
         QVERIFY(QDir().mkpath(folder()));
         const QByteArray lockName = QFile::encodeName(path() + QStringLiteral(".lock"));
-        const int otherCopy = ::open(lockName.constData(), O_RDWR | O_CREAT, 0600);
-        QVERIFY(::flock(otherCopy, LOCK_EX) == 0);
+        int otherCopy = -1;
+        const auto takeIt = [&] {
+            QFile::remove(lockName);
+            otherCopy = ::open(lockName.constData(), O_RDWR | O_CREAT, 0600);
+            QVERIFY(::flock(otherCopy, LOCK_EX) == 0);
+        };
         FileHistoryStore store(path().toStdString());
-        QCOMPARE(
-            writeBytes(store, "\"x\"\r\n", 200ms),
-            std::string("the history is locked by another program, or by another copy of Tavik "
-                        "still finishing a write"));
-        QVERIFY(!QFile::exists(path()));
-        ::close(otherCopy);
+        for (const bool replaced : {false, true}) {
+            replaced ? void(during = {"flock", 0, takeIt}) : takeIt();
+            QCOMPARE(
+                writeBytes(store, "\"x\"\r\n", 200ms),
+                std::string("the history is locked by another program, or by another copy of "
+                            "Tavik still finishing a write"));
+            QVERIFY(!QFile::exists(path()));
+            ::close(otherCopy);
+        }
         QCOMPARE(writeBytes(store, "\"x\"\r\n"), std::string());
     }
 
