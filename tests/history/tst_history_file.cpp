@@ -66,6 +66,15 @@ private slots:
         QCOMPARE(store.bytes(), std::string("\"abc1234\"\r\n"));
     }
 
+    // A store that always finds more writes cut short does not hold a write forever.
+    void aWriteEndsThoughWritesCutShortNeverRunOut() {
+        MemoryHistoryStore store;
+        store.stored.moreCutShort = true;
+        HistoryFile file(store);
+        QCOMPARE(file.save("a"), std::string());
+        QCOMPARE(store.tries(), 1000);
+    }
+
     void closingWithoutSavingLeavesTheFileByteIdentical() {
         MemoryHistoryStore store;
         const std::string original = history::formatHistory({"a!#$%&@*", "B^0", "caf\xc3\xa9"});
