@@ -10,6 +10,8 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <memory>
+#include <system_error>
 
 int main(int argc, char* argv[]) {
     platform::setUpProcess();
@@ -36,11 +38,22 @@ int main(int argc, char* argv[]) {
     platform::ShutdownSignals shutdownSignals;
     platform::SystemRandomSource random;
     platform::FileHistoryStore historyStore(platform::defaultHistoryLocation());
-    window::Form1 form(random, historyStore);
-    QObject::connect(&shutdownSignals, &platform::ShutdownSignals::shutdownRequested, &form,
+    std::unique_ptr<window::Form1> form;
+    try {
+        form = std::make_unique<window::Form1>(random, historyStore);
+    } catch (const std::system_error& error) {
+        // Every save is written on a thread of its own: without one, no save could be kept.
+        // Nothing has been read or written yet.
+        std::fprintf(stderr,
+                     "tavik: cannot start: no thread could be made to write the password history "
+                     "(%s). Nothing was changed. Close some programs, then start Tavik again.\n",
+                     error.code().message().c_str());
+        return 1;
+    }
+    QObject::connect(&shutdownSignals, &platform::ShutdownSignals::shutdownRequested, form.get(),
                      &window::Form1::closeUnattended);
-    QObject::connect(&form, &window::Form1::closed, &app, &QApplication::quit);
-    form.show();
+    QObject::connect(form.get(), &window::Form1::closed, &app, &QApplication::quit);
+    form->show();
     const int status = QApplication::exec();
-    return form.historyKept() ? status : 1;
+    return form->historyKept() ? status : 1;
 }

@@ -27,7 +27,7 @@ HistoryFile::HistoryFile(platform::HistoryStore& store)
 HistoryFile::Loaded HistoryFile::read() {
     Loaded loaded;
     try {
-        platform::StoredHistory stored = store_.read();
+        platform::HistoryAtStart stored = store_.read();
         if (stored.state == State::Unreadable) {
             loaded.problem = "it could not be read (" + stored.problem + ")";
             refusal_ = "it could not be read at start, so it was left as it is";
@@ -35,7 +35,7 @@ HistoryFile::Loaded HistoryFile::read() {
             loaded.problem = refusal_ = stored.problem;
         } else {
             loaded.entries = parseHistory(stored.bytes);
-            loaded.writeCutShort = stored.writeCutShort;
+            loaded.leftoversBeside = stored.leftoversBeside;
         }
     } catch (const std::bad_alloc&) {
         loaded = Loaded{{}, std::string("it could not be read (") + OutOfMemory + ")"};
@@ -82,65 +82,64 @@ std::string HistoryFile::unsavedSummary() const {
     return {};
 }
 
-void HistoryFile::giveBack(const platform::CutShortWrite& cutShort,
-                           platform::Replacement& replacement) {
+void HistoryFile::giveBack(const platform::Leftover& leftover, platform::NewHistory& newHistory) {
     // Its last `carried` records are the saves it carried: only a file read whole, every byte a
     // record in the program's own format, says which those are.
     const std::vector<std::string> records =
-        cutShort.problem.empty() ? completeRecords(cutShort.bytes) : std::vector<std::string>();
-    if (cutShort.carried > 0 && (!cutShort.problem.empty() || cutShort.carried > records.size() ||
-                                 formatHistory(records).size() != cutShort.bytes.size())) {
-        notices_.push_back(cutShort.name + ", left by a write cut short, holds " +
-                           std::to_string(cutShort.carried) +
+        leftover.problem.empty() ? completeRecords(leftover.bytes) : std::vector<std::string>();
+    if (leftover.carried > 0 && (!leftover.problem.empty() || leftover.carried > records.size() ||
+                                 formatHistory(records).size() != leftover.bytes.size())) {
+        notices_.push_back(leftover.name + ", left by a write cut short, holds " +
+                           std::to_string(leftover.carried) +
                            " saved password(s) that could not be given back: " +
-                           (cutShort.problem.empty() ? "it is torn, or not in the history's format"
-                                                     : cutShort.problem) +
+                           (leftover.problem.empty() ? "it is torn, or not in the history's format"
+                                                     : leftover.problem) +
                            ". It was left as it is.");
         return;
     }
     const auto first = pending_.begin() + std::ptrdiff_t(alreadyInFile_ + givenBackPending_);
-    pending_.insert(first, records.end() - std::ptrdiff_t(cutShort.carried), records.end());
-    givenBack_.insert(givenBack_.end(), records.end() - std::ptrdiff_t(cutShort.carried),
+    pending_.insert(first, records.end() - std::ptrdiff_t(leftover.carried), records.end());
+    givenBack_.insert(givenBack_.end(), records.end() - std::ptrdiff_t(leftover.carried),
                       records.end());
-    givenBackPending_ += cutShort.carried;
+    givenBackPending_ += leftover.carried;
     while (pending_.size() > std::size_t(HistoryTable::Capacity)) {
         dropOldestPending();
     }
-    replacement.taken.push_back(cutShort.name);
+    newHistory.taken.push_back(leftover.name);
 }
 
-std::optional<platform::Replacement> HistoryFile::rewrite(const platform::StoredHistory& now,
-                                                          std::string& problem) {
+std::optional<platform::NewHistory> HistoryFile::rewrite(const platform::LockedHistory& now,
+                                                         std::string& problem) {
     if (now.state == State::Unreadable) {
         problem = "it can no longer be read (" + now.problem + ")";
         return std::nullopt;
     }
-    platform::Replacement replacement{std::string()};
-    for (const platform::CutShortWrite& cutShort : now.cutShortWrites) {
-        giveBack(cutShort, replacement);
+    platform::NewHistory newHistory{std::string()};
+    for (const platform::Leftover& leftover : now.leftovers) {
+        giveBack(leftover, newHistory);
     }
     HistoryTable merged;
     merged.load(parseHistory(now.bytes));
     for (std::size_t i = alreadyInFile_; i < pending_.size(); ++i) {
         merged.save(pending_[i]);
     }
-    replacement.bytes = formatHistory(merged.entries(), platform::HistoryStore::LargestFile);
-    replacement.carried = std::min(pending_.size() - alreadyInFile_ - givenBackPending_,
-                                   recordsIn(replacement.bytes));
-    return replacement;
+    newHistory.bytes = formatHistory(merged.entries(), platform::HistoryStore::LargestFile);
+    newHistory.carried = std::min(pending_.size() - alreadyInFile_ - givenBackPending_,
+                                   recordsIn(newHistory.bytes));
+    return newHistory;
 }
 
 std::string HistoryFile::write(std::chrono::milliseconds lockWait) {
     if (!refusal_.empty()) {
         return refusal_;
     }
-    // Writes cut short are taken a few at a time, oldest first: one write after another until
-    // none is left, each bounded in memory.
+    // Leftovers are taken a few at a time, oldest first: one write after another until none is
+    // left, each bounded in memory.
     bool more = true;
     for (int writes = 0; more && writes < 1000; ++writes) {
         std::string problem;
-        const auto rewriteNow = [&](const platform::StoredHistory& now) {
-            more = now.moreCutShort;
+        const auto rewriteNow = [&](const platform::LockedHistory& now) {
+            more = now.moreLeftovers;
             return rewrite(now, problem);
         };
         unconfirmed_ = false;

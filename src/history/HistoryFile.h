@@ -29,12 +29,12 @@ public:
     struct Loaded {
         std::vector<std::string> entries; // oldest first, at most 101
         std::string problem;              // why an existing file could not be read, if it could not
-        bool writeCutShort = false;       // a write was cut short: the next write finishes it
+        bool leftoversBeside = false;     // writes cut short left saves: the next write gives them back
     };
 
     // The entries in the file: none when there is no file yet. A file that exists but cannot be
-    // read gives none too, and is then never replaced by write(). Reads only: a write cut short
-    // (kill -9, a crash) is finished by the next write, which gives back the saves it carried.
+    // read gives none too, and is then never replaced by write(). Reads only: the leftover of a
+    // write cut short (kill -9, a crash) is taken by the next write, which gives back its saves.
     Loaded read();
 
     // Records `entry` as saved in this run, to be written by the next write. Returns why it
@@ -47,8 +47,8 @@ public:
     std::string save(const std::string& entry);
 
     // Rewrites the file, under the lock, as the entries now on disk followed by the saves not yet
-    // written, keeping the newest 101. The saves that writes cut short carried come first, oldest
-    // write first, exactly those: they become this run's own, kept until written. When no other
+    // written, keeping the newest 101. The saves that leftovers carried come first, oldest
+    // leftover first, exactly those: they become this run's own, kept until written. When no other
     // copy changed the file meanwhile, that is exactly the table as it stands. The close calls this
     // even when nothing is pending, so that the file is always left in the program's own format.
     // Returns an empty string on success, or a sentence saying why the file was not written.
@@ -71,20 +71,19 @@ public:
     std::string unsavedSummary() const;
 
     std::string location() const { return store_.location(); }
-    const platform::HistoryStore& store() const { return store_; }
     // The step the write under way is at: asked from any thread.
     platform::HistoryStore::Progress progress() const { return store_.progress(); }
 
-    // The saves that writes cut short carried, given back by the writes since the last call,
-    // oldest first: they go before this run's own saves in the history.
+    // The saves that leftovers carried, given back by the writes since the last call, oldest
+    // first: they go before this run's own saves in the history.
     std::vector<std::string> takeGivenBack() { return std::exchange(givenBack_, {}); }
-    // What a person must hear once of writes cut short that could not be given back.
+    // What a person must hear once of leftovers whose saves could not be given back.
     std::vector<std::string> takeNotices() { return std::exchange(notices_, {}); }
 
 private:
-    std::optional<platform::Replacement> rewrite(const platform::StoredHistory& now,
-                                                 std::string& problem);
-    void giveBack(const platform::CutShortWrite& cutShort, platform::Replacement& replacement);
+    std::optional<platform::NewHistory> rewrite(const platform::LockedHistory& now,
+                                                std::string& problem);
+    void giveBack(const platform::Leftover& leftover, platform::NewHistory& newHistory);
     void dropOldestPending();
 
     platform::HistoryStore& store_;
@@ -92,8 +91,8 @@ private:
     // How many of the oldest pending saves the file already holds: a write put them in place,
     // but the disk did not confirm it. The next write confirms them without adding them again.
     std::size_t alreadyInFile_ = 0;
-    // How many pending saves after those were given back from writes cut short whose files
-    // still describe them: a new write's file does not count them as its own.
+    // How many pending saves after those were given back from leftovers that still describe
+    // them: a new write's file does not count them as its own.
     std::size_t givenBackPending_ = 0;
     std::vector<std::string> givenBack_;
     std::vector<std::string> notices_;

@@ -1,9 +1,6 @@
 #include "history/HistoryWriter.h"
 
-#include "platform/StuckWriteAlarm.h"
-
 #include <new>
-#include <system_error>
 #include <utility>
 
 namespace history {
@@ -22,15 +19,8 @@ std::string count(std::size_t saves) {
 
 HistoryWriter::HistoryWriter(HistoryFile& file, std::function<void()> reportReady)
     : file_(file)
-    , reportReady_(std::move(reportReady)) {
-    try {
-        thread_ = std::thread(&HistoryWriter::run, this);
-    } catch (const std::system_error&) {
-        // No thread to be had (a limit on processes, no memory): each write then runs on the
-        // caller's thread as it is handed over, slower for the window but never lost; kept saves
-        // are retried at the next Save and at the close.
-    }
-}
+    , reportReady_(std::move(reportReady))
+    , thread_(&HistoryWriter::run, this) {}
 
 HistoryWriter::~HistoryWriter() {
     {
@@ -38,11 +28,7 @@ HistoryWriter::~HistoryWriter() {
         stopping_ = true;
     }
     wake_.notify_one();
-    if (thread_.joinable()) {
-        thread_.join();
-    } else {
-        writeHereWithoutAThread();
-    }
+    thread_.join();
 }
 
 bool HistoryWriter::save(const std::string& entry) {
@@ -54,17 +40,15 @@ bool HistoryWriter::save(const std::string& entry) {
         return false;
     }
     wake_.notify_one();
-    writeHereWithoutAThread();
     return true;
 }
 
-void HistoryWriter::finishWritesCutShort() {
+void HistoryWriter::giveBackLeftovers() {
     {
         const std::lock_guard lock(mutex_);
         startWrite_ = true;
     }
     wake_.notify_one();
-    writeHereWithoutAThread();
 }
 
 void HistoryWriter::close() {
@@ -73,7 +57,6 @@ void HistoryWriter::close() {
         closing_ = true;
     }
     wake_.notify_one();
-    writeHereWithoutAThread();
 }
 
 std::size_t HistoryWriter::savesHandedOver() const {
@@ -91,7 +74,7 @@ std::optional<WriteReport> HistoryWriter::nextReport() {
     if (std::exchange(reportLost_, false)) {
         WriteReport report;
         report.problem = OutOfMemory;
-        report.pending = report.covered = handedOver_;
+        report.pending = handedOver_;
         return report;
     }
     return std::nullopt;
@@ -117,26 +100,6 @@ void HistoryWriter::run() {
     }
 }
 
-void HistoryWriter::writeHereWithoutAThread() {
-    if (thread_.joinable()) {
-        return;
-    }
-    std::unique_lock lock(mutex_);
-    // The write holds the window's thread, so nobody can be asked and no stop request heard:
-    // should the disk not answer, the program ends all the same, with the words for the step the
-    // write is at, prepared now, for the alarm may say nothing it has to compose.
-    std::array<platform::StuckWriteAlarm::Ending, platform::StuckWriteAlarm::Phases> endings;
-    for (int phase = 0; phase < platform::StuckWriteAlarm::Phases; ++phase) {
-        const Standing standing{false, platform::WritePhase(phase), {},
-                                queued_.size() + file_.pending(), 0};
-        endings[phase] = {endingWithoutTheDisk(whatEndingNowLeaves(standing)),
-                          standing.atStake() ? 1 : 0};
-    }
-    const platform::StuckWriteAlarm alarm(file_.store(), std::move(endings), DiskSilence,
-                                          StopSilence);
-    writeWhatIsDue(lock);
-}
-
 std::string HistoryWriter::endingWithoutTheDisk(const std::string& account) {
     return "tavik: ending without waiting for the disk any longer: " +
            (account.empty() ? std::string("no saved password is lost.") : account) + "\n";
@@ -145,7 +108,6 @@ std::string HistoryWriter::endingWithoutTheDisk(const std::string& account) {
 std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& lock) {
     const auto settle = [this] {
         done_ = true;
-        settled_.notify_all();
         return std::nullopt;
     };
     if (done_ || abandoned_) {
@@ -168,7 +130,6 @@ std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& 
                           : cause == Cause::Retry ? HistoryFile::RetryLockWait
                                                   : HistoryFile::SaveLockWait;
     const std::vector<std::string> saves = std::exchange(queued_, {});
-    const std::size_t covered = handedOver_;
     carrying_ = carried;
     writing_ = true;
     lock.unlock();
@@ -179,7 +140,6 @@ std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& 
     if (abandoned_) {
         return std::nullopt; // the program is ending without waiting for this write
     }
-    report.covered = covered;
     const bool retry = report.pending > 0 && report.mayWrite;
     try {
         if (finishing_) {
@@ -242,31 +202,31 @@ WriteReport HistoryWriter::write(const std::vector<std::string>& saves, Cause ca
     return report;
 }
 
-HistoryWriter::Standing HistoryWriter::standing() const {
+HistoryWriter::WriterState HistoryWriter::state() const {
     const std::lock_guard lock(mutex_);
-    return standingNow();
+    return stateNow();
 }
 
-HistoryWriter::Standing HistoryWriter::standingNow() const {
+HistoryWriter::WriterState HistoryWriter::stateNow() const {
     using platform::WritePhase;
-    Standing standing{done_, WritePhase::None, {}, carrying_, queued_.size()};
+    WriterState state{done_, WritePhase::None, {}, carrying_, queued_.size()};
     if (writing_) {
         const platform::HistoryStore::Progress progress = file_.progress();
-        standing.phase = progress.phase;
+        state.phase = progress.phase;
         if (progress.phase != WritePhase::None && progress.phase != WritePhase::WaitingForLock) {
-            standing.silentFor = std::chrono::steady_clock::now() - progress.since;
+            state.silentFor = std::chrono::steady_clock::now() - progress.since;
         }
     }
-    return standing;
+    return state;
 }
 
-std::string HistoryWriter::whatEndingNowLeaves(const Standing& standing) const {
+std::string HistoryWriter::whatEndingNowLeaves(const WriterState& state) const {
     using platform::WritePhase;
     const std::string file = file_.location();
-    const std::string saves = count(standing.carried);
+    const std::string saves = count(state.carried);
     std::string words;
-    if (standing.carried > 0) {
-        switch (standing.phase) {
+    if (state.carried > 0) {
+        switch (state.phase) {
         case WritePhase::WaitingForLock:
             words = saves + " still wait for the lock on " + file +
                     ", held by another program: they are lost.";
@@ -284,8 +244,8 @@ std::string HistoryWriter::whatEndingNowLeaves(const Standing& standing) const {
                     ": they are lost.";
         }
     }
-    if (standing.behind > 0) {
-        words += (words.empty() ? "" : " ") + count(standing.behind) +
+    if (state.behind > 0) {
+        words += (words.empty() ? "" : " ") + count(state.behind) +
                  " saved after it were not written: they are lost.";
     }
     return words;
@@ -298,16 +258,19 @@ HistoryWriter::Ending HistoryWriter::finish(std::chrono::milliseconds diskSilenc
         finishing_ = true;
     }
     wake_.notify_one();
-    writeHereWithoutAThread();
     std::unique_lock lock(mutex_);
+    // Looked at every 20 ms: the bounds are seconds, and the disk's silence is measured, not
+    // signalled.
     while (!done_) {
-        const Standing now = standingNow();
+        const WriterState now = stateNow();
         if (abandoned_ || now.silentFor >= diskSilence ||
             (lockWait == LockWait::GiveUp && now.phase == platform::WritePhase::WaitingForLock)) {
             abandoned_ = true;
             return {!now.atStake(), whatEndingNowLeaves(now)};
         }
-        settled_.wait_for(lock, std::chrono::milliseconds(20));
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        lock.lock();
     }
     if (!last_ || last_->pending == 0) {
         return {true, finishWritten_ == 0

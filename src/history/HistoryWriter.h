@@ -25,10 +25,9 @@ struct WriteReport {
     bool mayWrite = true;     // false when the file is never written in this run
     std::size_t written = 0;  // how many kept saves it wrote, when it worked
     std::size_t pending = 0;  // saves of this run not safely on disk after it
-    std::size_t covered = 0;  // how many of the saves handed over so far it took in
     std::string unsavedSummary;
-    std::vector<std::string> givenBack; // saves of writes cut short that it gave back, oldest first
-    std::vector<std::string> notices;   // writes cut short that could not be given back
+    std::vector<std::string> givenBack; // saves of leftovers that it gave back, oldest first
+    std::vector<std::string> notices;   // leftovers whose saves could not be given back
 };
 
 // The one owner of every save handed over, from the moment the window hands it over until it is
@@ -42,14 +41,14 @@ class HistoryWriter {
 public:
     static constexpr std::chrono::seconds RetryInterval{2};
     // How long the disk itself may not answer a last write: before the person is asked whether
-    // to go on waiting (or, with no thread for the writer, when nobody can be asked, before the
-    // program ends without it), and, once a stop was requested, before it ends all the same. A
-    // wait for another program's lock is not the disk's silence: it keeps its own bound.
+    // to go on waiting, and, once a stop was requested, before it ends all the same. A wait for
+    // another program's lock is not the disk's silence: it keeps its own bound.
     static constexpr std::chrono::seconds DiskSilence{10};
     static constexpr std::chrono::seconds StopSilence{3};
 
     // `reportReady` is called on the writing thread each time a report waits to be taken: it
-    // only wakes the thread that takes them.
+    // only wakes the thread that takes them. Throws std::system_error when no thread can be
+    // had: there is no other way to write, so the program cannot start without one.
     HistoryWriter(HistoryFile& file, std::function<void()> reportReady);
     // Writes what was handed over and not written yet, then stops. The program ends through
     // close() or finish(), so this only waits for a write when one is due.
@@ -59,17 +58,17 @@ public:
 
     // Hands a save over and returns at once; false when there was no memory to keep it.
     bool save(const std::string& entry);
-    // A write of the saves that writes cut short carried, found at start; returns at once.
-    void finishWritesCutShort();
+    // A write that gives back the saves of the leftovers found at start; returns at once.
+    void giveBackLeftovers();
     // The last write, as the window closes; nothing is written after it.
     void close();
     // The next report, oldest first, on the thread that takes them.
     std::optional<WriteReport> nextReport();
-    // How many saves have been handed over, for comparison with WriteReport::covered.
+    // How many saves have been handed over.
     std::size_t savesHandedOver() const;
 
-    // Where the saves stand, for the close to judge; asked from any thread.
-    struct Standing {
+    // Where the last write and the saves stand, for the close to judge; asked from any thread.
+    struct WriterState {
         bool done = false; // the last write has come back: nothing more is written
         platform::WritePhase phase = platform::WritePhase::None; // of the write under way
         // How long the disk itself has not answered: zero while the write waits for the lock,
@@ -79,10 +78,10 @@ public:
         std::size_t behind = 0;  // handed over after it, not written yet
         bool atStake() const { return carried + behind > 0; }
     };
-    Standing standing() const;
+    WriterState state() const;
     // What ending now leaves of the saves, as a sentence for a person, from the step the write
     // under way is at; empty when no save is at stake.
-    std::string whatEndingNowLeaves(const Standing& standing) const;
+    std::string whatEndingNowLeaves(const WriterState& state) const;
 
     // What finish() came to.
     struct Ending {
@@ -105,8 +104,7 @@ private:
     // One write of what is due, with `lock` held but during the write itself. Returns whether
     // kept saves wait for a retry, or nothing once no write is to follow.
     std::optional<bool> writeWhatIsDue(std::unique_lock<std::mutex>& lock);
-    void writeHereWithoutAThread();
-    Standing standingNow() const; // with mutex_ held
+    WriterState stateNow() const; // with mutex_ held
     WriteReport write(const std::vector<std::string>& saves, WriteReport::Cause cause,
                       std::chrono::milliseconds lockWait);
     WriteReport writeOrReport(const std::vector<std::string>& saves, WriteReport::Cause cause,
@@ -117,12 +115,11 @@ private:
 
     mutable std::mutex mutex_;        // guards what follows, up to the thread
     std::condition_variable wake_;    // the thread waits on it for work
-    std::condition_variable settled_; // finish() waits on it for the last write
     std::vector<std::string> queued_; // handed over, not taken by a write yet
     std::size_t handedOver_ = 0;
     std::size_t carrying_ = 0; // saves that the write under way carries; 0 when none is
     bool closing_ = false;
-    bool startWrite_ = false; // writes cut short wait to be finished
+    bool startWrite_ = false; // leftovers wait to be given back
     bool finishing_ = false;
     std::size_t finishWritten_ = 0; // saves written since finish() began
     bool writing_ = false;          // a write is under way
@@ -133,7 +130,7 @@ private:
     std::deque<WriteReport> reports_; // for the thread that takes them
     bool reportLost_ = false;         // one could not be kept, for want of memory
 
-    std::thread thread_; // started once all the above is in place; none when none could be had
+    std::thread thread_; // started once all the above is in place
 };
 
 } // namespace history

@@ -2,7 +2,7 @@
 
 #include "platform/Descriptor.h"
 #include "platform/RootOwnership.h"
-#include "platform/UnfinishedWrites.h"
+#include "platform/Leftovers.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -54,19 +54,20 @@ std::string syncFolder(const std::string& folder) {
 
 } // namespace
 
-Replacing replaceFile(const RealFile& file, const std::string& bytes, std::size_t carried,
-                      const HistoryLock& lock, const std::function<void(WritePhase)>& enter) {
-    enter(WritePhase::Making);
+ReplaceResult replaceFile(const RealFile& file, const std::string& bytes, std::size_t carried,
+                          const HistoryLock& lock,
+                          const std::function<void(WritePhase)>& beginStep) {
+    beginStep(WritePhase::Making);
     const std::string path = file.path();
-    std::string temporaryName = unfinishedWriteTemplate(file, carried);
+    std::string temporaryName = leftoverTemplate(file, carried);
     Descriptor temporary(::mkostemp(temporaryName.data(), O_CLOEXEC));
-    Replacing replacing;
+    ReplaceResult replacing;
     if (temporary.get() < 0) {
         replacing.outcome = {because("a new file beside it could not be created")};
         return replacing;
     }
     // Locked while this write works on it, through a descriptor of its own that outlives the
-    // close below: a file that can be locked is a write cut short. The umask may have taken the
+    // close below: a file that can be locked is a leftover. The umask may have taken the
     // owner's own rights away.
     Descriptor held(::dup(temporary.get()));
     std::string problem = held.get() < 0 || ::flock(held.get(), LOCK_EX | LOCK_NB) != 0
@@ -75,9 +76,9 @@ Replacing replaceFile(const RealFile& file, const std::string& bytes, std::size_
                               ? because("its permissions could not be set")
                           : !ownedAsBefore(temporary.get(), file)
                               ? because("its owner could not be kept")
-                              : (enter(WritePhase::Writing), writeAll(temporary.get(), bytes));
+                              : (beginStep(WritePhase::Writing), writeAll(temporary.get(), bytes));
     if (problem.empty()) {
-        enter(WritePhase::Flushing);
+        beginStep(WritePhase::Flushing);
         problem = flushed(temporary.get()) ? std::string() : systemReason();
     }
     if (const std::string closed = temporary.close(); problem.empty()) {
@@ -94,18 +95,14 @@ Replacing replaceFile(const RealFile& file, const std::string& bytes, std::size_
         struct stat status {};
         if (::unlink(temporaryName.c_str()) != 0 && errno != ENOENT &&
             ::fstat(held.get(), &status) == 0) {
-            replacing.leftBehind =
-                UnfinishedWrite{temporaryName.substr(temporaryName.rfind('/') + 1),
-                                {status.st_dev, status.st_ino},
-                                std::move(held),
-                                carried,
-                                {},
-                                {}};
+            replacing.leftBehind = HeldLeftover{temporaryName.substr(temporaryName.rfind('/') + 1),
+                                                {status.st_dev, status.st_ino},
+                                                std::move(held)};
         }
         replacing.outcome = {problem};
         return replacing;
     }
-    enter(WritePhase::InPlace);
+    beginStep(WritePhase::InPlace);
     replacing.outcome = {syncFolder(file.folder), true};
     return replacing;
 }

@@ -3,11 +3,11 @@
 #include "platform/AtomicReplace.h"
 #include "platform/Descriptor.h"
 #include "platform/HistoryLock.h"
+#include "platform/Leftovers.h"
 #include "platform/OwnFolder.h"
 #include "platform/PathNames.h"
 #include "platform/ReadAtMost.h"
 #include "platform/RealFile.h"
-#include "platform/UnfinishedWrites.h"
 
 #include <algorithm>
 
@@ -70,16 +70,15 @@ std::string FileHistoryStore::location() const {
     return location_.path.empty() ? std::string("the history file") : location_.path;
 }
 
-StoredHistory FileHistoryStore::read() {
+HistoryAtStart FileHistoryStore::read() {
     if (!location_.problem.empty()) {
-        return failed(StoredHistory::State::Nowhere, location_.problem);
+        return {failed(StoredHistory::State::Nowhere, location_.problem)};
     }
-    StoredHistory stored = readFile(location_.path);
-    // Only looked for: what they hold is read under the lock, by the write that finishes them.
+    HistoryAtStart found{readFile(location_.path)};
     if (const RealFile file = followLinks(location_.path); file.problem.empty()) {
-        stored.writeCutShort = anyUnfinishedWrites(file);
+        found.leftoversBeside = anyLeftovers(file);
     }
-    return stored;
+    return found;
 }
 
 HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
@@ -87,10 +86,10 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
     if (!location_.problem.empty()) {
         return {location_.problem};
     }
-    enter(WritePhase::Reaching);
+    beginStep(WritePhase::Reaching);
     struct Done {
         FileHistoryStore& store;
-        ~Done() { store.enter(WritePhase::None); }
+        ~Done() { store.beginStep(WritePhase::None); }
     } done{*this};
     if (std::string problem = makeOwnFolder(folderOf(location_.path)); !problem.empty()) {
         return {problem};
@@ -102,40 +101,36 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
     }
     // A lock taken from under the write (its file removed) makes the write start again, under
     // the new lock; a few times at most.
-    Replacing replacing;
+    ReplaceResult replacing;
     for (int tries = 0; tries < 3 && (tries == 0 || replacing.lockLost); ++tries) {
-        enter(WritePhase::Reaching);
+        beginStep(WritePhase::Reaching);
         HistoryLock lock(file);
-        enter(WritePhase::WaitingForLock);
+        beginStep(WritePhase::WaitingForLock);
         if (std::string problem = lock.acquire(lockWait); !problem.empty()) {
             return {problem};
         }
-        enter(WritePhase::Reaching);
-        std::set<std::pair<dev_t, ino_t>> skip = passedOver_;
-        for (const UnfinishedWrite& held : held_) {
+        beginStep(WritePhase::Reaching);
+        std::set<FileId> skip = passedOver_;
+        for (const HeldLeftover& held : held_) {
             skip.insert(held.id);
         }
-        FoundWrites found = findUnfinishedWrites(file, LargestFile, skip);
-        StoredHistory now = readFile(file.path());
-        now.moreCutShort = found.more;
-        for (const UnfinishedWrite& write : found.writes) {
-            now.cutShortWrites.push_back({write.name, write.bytes, write.carried, write.problem});
-        }
-        const std::optional<Replacement> replacement = rewrite(now);
-        if (!replacement) {
+        FoundLeftovers found = findLeftovers(file, LargestFile, skip);
+        LockedHistory now{readFile(file.path()), std::move(found.leftovers), found.more};
+        const std::optional<NewHistory> newHistory = rewrite(now);
+        if (!newHistory) {
             return {};
         }
         // What the rewrite took in is the run's own from now on; the rest is left as it is.
-        for (UnfinishedWrite& write : found.writes) {
-            const auto& taken = replacement->taken;
-            if (std::find(taken.begin(), taken.end(), write.name) != taken.end()) {
-                held_.push_back(std::move(write));
+        for (HeldLeftover& leftover : found.held) {
+            const auto& taken = newHistory->taken;
+            if (std::find(taken.begin(), taken.end(), leftover.name) != taken.end()) {
+                held_.push_back(std::move(leftover));
             } else {
-                passedOver_.insert(write.id);
+                passedOver_.insert(leftover.id);
             }
         }
-        replacing = replaceFile(file, replacement->bytes, replacement->carried, lock,
-                                [this](WritePhase phase) { enter(phase); });
+        replacing = replaceFile(file, newHistory->bytes, newHistory->carried, lock,
+                                [this](WritePhase phase) { beginStep(phase); });
         if (replacing.leftBehind) {
             held_.push_back(std::move(*replacing.leftBehind));
         }
@@ -143,7 +138,7 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
     // Once a history holding their saves is in place (even should the disk not confirm it:
     // the retry covers them), the files that described them go.
     if (replacing.outcome.replaced) {
-        held_ = removeUnfinishedWrites(file, std::move(held_));
+        held_ = removeLeftovers(file, std::move(held_));
     }
     return replacing.outcome;
 }

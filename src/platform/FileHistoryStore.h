@@ -2,7 +2,7 @@
 
 #include "platform/HistoryLocation.h"
 #include "platform/HistoryStore.h"
-#include "platform/UnfinishedWrites.h"
+#include "platform/Leftovers.h"
 
 #include <set>
 #include <utility>
@@ -21,18 +21,18 @@ public:
         : FileHistoryStore(HistoryLocation{std::move(path), {}}) {}
 
     std::string location() const override;
-    StoredHistory read() override;
+    HistoryAtStart read() override;
     Outcome update(const Rewrite& rewrite, std::chrono::milliseconds lockWait) override;
 
 private:
     HistoryLocation location_;
-    // Writes cut short whose saves this run has taken in, and its own new files that could not
-    // be removed: locked, so that no write takes them again, until a history holding their
-    // saves is in place.
-    std::vector<UnfinishedWrite> held_;
-    // Writes cut short that this run's rewrite passed over (they could not be read whole):
-    // left as they are, and offered once.
-    std::set<std::pair<dev_t, ino_t>> passedOver_;
+    // Leftovers whose saves this run has taken in, and its own new files that could not be
+    // removed: locked, so that no write takes them again, until a history holding their saves
+    // is in place.
+    std::vector<HeldLeftover> held_;
+    // Leftovers that this run's rewrite passed over (they could not be read whole): left as they
+    // are, and offered once.
+    std::set<FileId> passedOver_;
 };
 
 } // namespace platform

@@ -11,9 +11,10 @@
 
 namespace platform {
 
-// What a write cut short (kill -9, a crash, a power cut) left beside the history: its new file,
-// whose last `carried` records are the saves that write carried and no other file describes.
-struct CutShortWrite {
+// A leftover: the new file of a write cut short (kill -9, a crash, a power cut), left beside the
+// history. Its last `carried` records are the saves that write carried, which no other file
+// describes.
+struct Leftover {
     std::string name;        // in the history's folder, for messages
     std::string bytes;       // all of it, when `problem` is empty
     std::size_t carried = 0; // how many of its last records are the saves it carried
@@ -31,25 +32,32 @@ struct StoredHistory {
     State state = State::Missing;
     std::string bytes;
     std::string problem;
-    // A write was cut short and left its new file beside this one, with the saves it carried:
-    // read() only says so; update() gives what each holds, oldest first, a few at a time
-    // (`moreCutShort` says that older ones wait for the next write).
-    bool writeCutShort = false;
-    std::vector<CutShortWrite> cutShortWrites;
-    bool moreCutShort = false;
+};
+
+// What read() finds at start: the file, and whether leftovers lie beside it (only looked for:
+// what they hold is read under the lock, by the write that gives their saves back).
+struct HistoryAtStart : StoredHistory {
+    bool leftoversBeside = false;
+};
+
+// What a rewrite is given under the lock: the file, and the leftovers beside it that no write
+// holds, oldest first, a few at a time (`moreLeftovers`: newer ones wait for the next write).
+struct LockedHistory : StoredHistory {
+    std::vector<Leftover> leftovers;
+    bool moreLeftovers = false;
 };
 
 // What a rewrite puts in the history's place.
-struct Replacement {
-    Replacement(std::string bytes, std::size_t carried = 0) // NOLINT: a plain history converts
+struct NewHistory {
+    NewHistory(std::string bytes, std::size_t carried = 0) // NOLINT: a plain history converts
         : bytes(std::move(bytes))
         , carried(carried) {}
     std::string bytes;
     // How many of its last records are saves that no file on disk describes yet: should this
-    // write be cut short, its new file says so, and the next write gives back exactly those.
+    // write be cut short, its leftover says so, and the next write gives back exactly those.
     std::size_t carried = 0;
-    // The writes cut short whose saves it took in: they now belong to the writer, and their
-    // files go once a history holding them is in place.
+    // The leftovers whose saves it took in: they now belong to the writer, and their files go
+    // once a history holding them is in place.
     std::vector<std::string> taken;
 };
 
@@ -76,14 +84,13 @@ public:
 
     HistoryStore() = default;
     virtual ~HistoryStore() = default;
-    // A copy starts with no write under way.
-    HistoryStore(const HistoryStore&) {}
-    HistoryStore& operator=(const HistoryStore&) { return *this; }
+    HistoryStore(const HistoryStore&) = delete;
+    HistoryStore& operator=(const HistoryStore&) = delete;
 
     // A name for the file that a person recognises, for messages.
     virtual std::string location() const = 0;
 
-    virtual StoredHistory read() = 0;
+    virtual HistoryAtStart read() = 0;
 
     struct Outcome {
         std::string problem; // empty when the new contents are safely on disk
@@ -98,7 +105,7 @@ public:
     // failure before the swap, the previous file is left whole. Should the lock turn out to have
     // been taken from under the write (its file removed), the write starts again under the new
     // one, so `rewrite` may be called more than once.
-    using Rewrite = std::function<std::optional<Replacement>(const StoredHistory& now)>;
+    using Rewrite = std::function<std::optional<NewHistory>(const LockedHistory& now)>;
     virtual Outcome update(const Rewrite& rewrite, std::chrono::milliseconds lockWait) = 0;
 
     // The step the write under way is at, and since when: asked from any thread, and from a
@@ -116,7 +123,7 @@ public:
 
 protected:
     // Called by update() as each step begins, and with None as it returns.
-    void enter(WritePhase phase) noexcept {
+    void beginStep(WritePhase phase) noexcept {
         since_ = std::chrono::steady_clock::now().time_since_epoch().count();
         phase_ = phase;
     }

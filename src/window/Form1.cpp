@@ -49,7 +49,6 @@ Form1::Form1(platform::RandomSource& random, platform::HistoryStore& historyStor
     , random_(random)
     , historyFile_(historyStore)
     , reports_(historyFile_, *this) {
-    connect(&reports_, &SaveReports::historyReported, this, &Form1::historyReported);
     connect(&reports_, &SaveReports::givenBack, this, &Form1::showGivenBack);
     connect(&reports_, &SaveReports::closed, this, &Form1::closed);
     createControls();
@@ -169,10 +168,10 @@ void Form1::Form_Load() {
     }
     History.load(loaded.entries);
     RefreshHistoryList();
-    // A write cut short left saves beside the file: the writer gives them back while the
+    // Writes cut short left saves beside the file: the writer gives them back while the
     // window is already shown, and the list takes them in when it comes back.
-    if (loaded.writeCutShort) {
-        reports_.finishWritesCutShort();
+    if (loaded.leftoversBeside) {
+        reports_.giveBackLeftovers();
     }
 }
 
@@ -208,7 +207,7 @@ void Form1::Form_Unload() {
 void Form1::showGivenBack(const std::vector<std::string>& givenBack) {
     // They were saved before this run's own saves, which stay the newest.
     std::vector<std::string> entries = History.entries();
-    const auto ownSaves = std::ptrdiff_t(std::min(savesHandedOver(), entries.size()));
+    const auto ownSaves = std::ptrdiff_t(std::min(reports_.savesHandedOver(), entries.size()));
     entries.insert(entries.end() - ownSaves, givenBack.begin(), givenBack.end());
     History.load(entries);
     RefreshHistoryList();

@@ -27,6 +27,7 @@ class LengthSpinner;
 class Form1 : public QWidget {
     Q_OBJECT
 public:
+    // Throws std::system_error when no thread can be had for the history's writes.
     Form1(platform::RandomSource& random, platform::HistoryStore& historyStore,
           QWidget* parent = nullptr);
 
@@ -39,16 +40,7 @@ public:
     // False when the close lost saved passwords: the program then ends with a failure status.
     bool historyKept() const { return reports_.historyKept(); }
 
-    // How many saves the window has handed to the writer, and how many of them the writes that
-    // have come back took in: a Save's own write has come back once the second reaches the first.
-    std::size_t savesHandedOver() const { return reports_.savesHandedOver(); }
-    std::size_t savesReported() const { return reports_.savesReported(); }
-    // The window's side of the history's writes: tests reach its ending through it.
-    SaveReports& saveReports() { return reports_; }
-
 signals:
-    // The write of a Save or of the close has come back, and been told if it had to be.
-    void historyReported();
     // The history's last write has come back, and the window has closed: the program may end.
     void closed();
 
@@ -65,7 +57,7 @@ private:
     void copyFromPasswordBox();
     void copyFromList();
     void showPasswordBoxMenu(const QPoint& position);
-    // Saves of writes cut short, given back by the writer, join the list.
+    // Saves of leftovers, given back by the writer, join the list.
     void showGivenBack(const std::vector<std::string>& givenBack);
 
     void Form_Load();

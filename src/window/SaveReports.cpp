@@ -13,7 +13,7 @@ namespace window {
 namespace {
 
 using Cause = history::WriteReport::Cause;
-using Standing = history::HistoryWriter::Standing;
+using WriterState = history::HistoryWriter::WriterState;
 
 constexpr char RetriedSave[] = " It is kept and retried every few seconds until it is written.";
 
@@ -48,8 +48,7 @@ std::string whatBecameOfTheSaves(const history::WriteReport& report, const std::
 } // namespace
 
 SaveReports::SaveReports(history::HistoryFile& file, QWidget& window)
-    : endProgram([](int status) { std::_Exit(status); })
-    , window_(window)
+    : window_(window)
     , where_(file.location())
     , writer_(file, [this] { reportsReady_.wake(); }) {
     closeWatch_.setInterval(250);
@@ -94,37 +93,37 @@ void SaveReports::stopRequested() {
 }
 
 void SaveReports::watchTheClose() {
-    const Standing standing = writer_.standing();
-    if (standing.done || (messageBox_ && !stopping_)) {
+    const WriterState state = writer_.state();
+    if (state.done || (messageBox_ && !stopping_)) {
         return; // its report is on its way; or the person is being asked
     }
     // Whoever asked to stop will not wait for a disk that does not answer (a logout kills what
     // is left soon after); a wait for the lock ends by itself.
     if (stopping_) {
-        if (standing.silentFor >= StopAfter) {
+        if (state.silentFor >= StopAfter) {
             endWithoutTheDisk(history::HistoryWriter::LockWait::WaitForIt);
         }
         return;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (standing.silentFor < AskAfter || now - answeredAt_ < AskAfter) {
+    if (state.silentFor < AskAfter || now - answeredAt_ < AskAfter) {
         return;
     }
-    if (!standing.atStake()) {
+    if (!state.atStake()) {
         endWithoutTheDisk(history::HistoryWriter::LockWait::GiveUp); // nothing to lose
     } else {
-        askAboutASilentDisk(standing);
+        askAboutASilentDisk(state);
     }
 }
 
-void SaveReports::askAboutASilentDisk(const Standing& standing) {
+void SaveReports::askAboutASilentDisk(const WriterState& state) {
     QMessageBox box(
         QMessageBox::Warning, window_.windowTitle(),
         QStringLiteral("The disk has not answered for %1 seconds, and the password "
                        "history is not written yet.\n\nYou may wait for it, or "
                        "quit: %2")
-            .arg(std::chrono::duration_cast<std::chrono::seconds>(standing.silentFor).count())
-            .arg(QString::fromStdString(writer_.whatEndingNowLeaves(standing))),
+            .arg(std::chrono::duration_cast<std::chrono::seconds>(state.silentFor).count())
+            .arg(QString::fromStdString(writer_.whatEndingNowLeaves(state))),
         QMessageBox::NoButton, &window_);
     box.setDefaultButton(box.addButton(tr("Wait"), QMessageBox::RejectRole));
     QPushButton* quit = box.addButton(tr("Quit"), QMessageBox::DestructiveRole);
@@ -141,7 +140,8 @@ void SaveReports::endWithoutTheDisk(history::HistoryWriter::LockWait lockWait) {
     const history::HistoryWriter::Ending ending =
         writer_.finish(std::chrono::duration_cast<std::chrono::milliseconds>(StopAfter), lockWait);
     std::fputs(history::HistoryWriter::endingWithoutTheDisk(ending.account).c_str(), stderr);
-    endProgram(ending.safe ? 0 : 1);
+    // The writing thread is held up in the disk and cannot be joined.
+    std::_Exit(ending.safe ? 0 : 1);
 }
 
 void SaveReports::deliverReports() {
@@ -152,7 +152,6 @@ void SaveReports::deliverReports() {
 }
 
 void SaveReports::historyWritten(const history::WriteReport& report) {
-    savesReported_ = std::max(savesReported_, report.covered);
     if (!report.givenBack.empty()) {
         emit givenBack(report.givenBack);
     }
@@ -174,15 +173,12 @@ void SaveReports::historyWritten(const history::WriteReport& report) {
         }
         faultCleared();
     } else {
-        // Saves of a write cut short that were not taken in stay in its file, for a later write.
+        // Saves of a leftover that were not taken in stay in its file, for a later write.
         reportProblem(whatBecameOfTheSaves(report, where_), report.problem,
                       report.cause == Cause::Start && report.pending == 0
                           ? " They stay beside it, and a later write gives them back."
                       : report.mayWrite ? RetriedSave
                                         : " It is kept in this window only until Tavik closes.");
-    }
-    if (report.cause != Cause::Retry) {
-        emit historyReported();
     }
 }
 

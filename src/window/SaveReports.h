@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,8 +37,8 @@ public:
 
     // Hands a save to the writer, which writes it at once; the window does not wait for it.
     void save(const std::string& entry);
-    // Writes the saves that writes cut short left beside the history, once the window shows.
-    void finishWritesCutShort() { writer_.finishWritesCutShort(); }
+    // Gives back the saves of the leftovers beside the history, once the window shows.
+    void giveBackLeftovers() { writer_.giveBackLeftovers(); }
     // Tells `message` in the window as soon as it shows.
     void tellOnceShown(std::string message);
     void windowShown();
@@ -52,7 +51,6 @@ public:
     // False when the close lost saved passwords: the program then ends with a failure status.
     bool historyKept() const { return historyKept_; }
     std::size_t savesHandedOver() const { return writer_.savesHandedOver(); }
-    std::size_t savesReported() const { return savesReported_; }
 
     // Says what went wrong with the history (`what`, naming the file), why, and what follows for
     // the saved passwords, on standard error and, when a person is there to read it, in the
@@ -61,14 +59,8 @@ public:
     std::string reportProblem(const std::string& what, const std::string& problem,
                               const std::string& consequence, Telling telling = OncePerFault);
 
-    // How the program ends when it cannot wait for the disk: std::_Exit, for the writing thread
-    // is held up in the disk and cannot be joined. Tests put their own here.
-    std::function<void(int status)> endProgram;
-
 signals:
-    // A write of a Save, of the start or of the close has come back, and been told if it had to.
-    void historyReported();
-    // Saves that writes cut short carried, given back: they join the list, before this run's.
+    // Saves that leftovers carried, given back: they join the list, before this run's.
     void givenBack(const std::vector<std::string>& saves);
     // The last write has come back, and the window has closed: the program may end.
     void closed();
@@ -81,7 +73,7 @@ private:
     void faultCleared();
     // Every quarter second while the close's write has not come back.
     void watchTheClose();
-    void askAboutASilentDisk(const history::HistoryWriter::Standing& standing);
+    void askAboutASilentDisk(const history::HistoryWriter::WriterState& state);
     void endWithoutTheDisk(history::HistoryWriter::LockWait lockWait);
 
     QWidget& window_;
@@ -92,7 +84,6 @@ private:
     history::HistoryWriter writer_;
     history::WriteAtExit writeAtExit_{writer_};
 
-    std::size_t savesReported_ = 0;
     bool closeCameBack_ = false;
     bool stopping_ = false;
     bool historyKept_ = true;

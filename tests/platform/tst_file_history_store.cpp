@@ -169,7 +169,7 @@ std::optional<std::string> replaceWith(const std::string& bytes) {
 std::string writeBytes(FileHistoryStore& store, const std::string& bytes,
                        std::chrono::milliseconds lockWait = 1s) {
     return store
-        .update([&](const platform::StoredHistory&) { return replaceWith(bytes); }, lockWait)
+        .update([&](const platform::LockedHistory&) { return replaceWith(bytes); }, lockWait)
         .problem;
 }
 
@@ -342,7 +342,7 @@ private slots:
         QVERIFY(left.open(QIODevice::WriteOnly) && left.write(cutShort) == cutShort.size());
         QVERIFY(::fchown(left.handle(), owner, owner) == 0 && left.flush());
         history::HistoryFile file(store);
-        QVERIFY(file.read().writeCutShort == ours);
+        QVERIFY(file.read().leftoversBeside == ours);
         QCOMPARE(file.write(), std::string());
         QCOMPARE(contentsOf(path()), after);
         QCOMPARE(left.exists(), !ours || !told.isEmpty());
@@ -368,14 +368,14 @@ private slots:
             expected.insert(5, "\"n0" + QByteArray::number(10 - n) + "\"\r\n");
         }
         std::size_t atOnce = 0; // 8 at a time, and more to come
-        store.update([&](const platform::StoredHistory& now) {
-            atOnce = now.moreCutShort ? now.cutShortWrites.size() : 0;
-            return std::optional<platform::Replacement>();
+        store.update([&](const platform::LockedHistory& now) {
+            atOnce = now.moreLeftovers ? now.leftovers.size() : 0;
+            return std::optional<platform::NewHistory>();
         }, 1s);
         QCOMPARE(atOnce, std::size_t(8));
         history::HistoryFile file(store);
         const qsizetype descriptors = QDir("/proc/self/fd").count();
-        QVERIFY(file.read().writeCutShort);
+        QVERIFY(file.read().leftoversBeside);
         QCOMPARE(file.write(), std::string());
         QCOMPARE(contentsOf(path()), expected);
         QCOMPARE(QDir(folder()).entryList(QDir::Files).size(), 2); // the history and its lock
@@ -637,7 +637,7 @@ private slots:
         FileHistoryStore second(
             (dir_.path() + QStringLiteral("/linked/passwords.txt")).toStdString());
         const auto append = [](const char* entry, std::function<void()> whileLocked) {
-            return [=](const platform::StoredHistory& now) {
+            return [=](const platform::LockedHistory& now) {
                 whileLocked();
                 return std::optional(now.bytes + entry);
             };
@@ -760,7 +760,7 @@ private slots:
         FileHistoryStore store(path().toStdString());
         QCOMPARE(writeBytes(store, "\"a\"\r\n"), std::string());
         std::string seen;
-        const auto decline = [&](const platform::StoredHistory& now) {
+        const auto decline = [&](const platform::LockedHistory& now) {
             seen = now.bytes;
             return std::optional<std::string>();
         };

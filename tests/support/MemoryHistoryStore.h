@@ -7,12 +7,14 @@
 #include <new>
 #include <string>
 
-// A history file kept in memory: `stored` is what a read finds, and what an update replaces.
+// A history file kept in memory: `stored` is what a read finds, with the leftovers beside it, and
+// what an update replaces.
 // A window writes it from a thread of its own: while a write may run, use the locked methods.
 class MemoryHistoryStore final : public platform::HistoryStore {
 public:
-    platform::StoredHistory stored;
+    platform::LockedHistory stored;
     int updates = 0;
+    int updatesReturned = 0;
     std::string failWith;     // when set, every update fails with this and changes nothing
     bool outOfMemory = false; // when set, every read and update throws std::bad_alloc
     std::chrono::milliseconds lockWait{-1}; // what the last update would wait for the lock
@@ -24,30 +26,37 @@ public:
 
     std::string location() const override { return "memory"; }
 
-    platform::StoredHistory read() override {
+    platform::HistoryAtStart read() override {
         if (outOfMemory) {
             throw std::bad_alloc();
         }
-        return stored;
+        return {stored, !stored.leftovers.empty()};
     }
 
     Outcome update(const Rewrite& rewrite, std::chrono::milliseconds wait) override {
         const std::lock_guard lock(mutex_);
+        struct Returning {
+            int& count;
+            ~Returning() { ++count; }
+        } returning{updatesReturned};
         ++updates;
         lockWait = wait;
-        enter(platform::WritePhase::WaitingForLock);
+        beginStep(platform::WritePhase::WaitingForLock);
         whileWaitingForTheLock();
-        enter(platform::WritePhase::None);
+        beginStep(platform::WritePhase::None);
         if (!failWith.empty()) {
             return {failWith};
         }
-        if (const std::optional<platform::Replacement> replacement = rewrite(read())) {
-            enter(platform::WritePhase::Flushing);
+        if (outOfMemory) {
+            throw std::bad_alloc();
+        }
+        if (const std::optional<platform::NewHistory> replacement = rewrite(stored)) {
+            beginStep(platform::WritePhase::Flushing);
             whileWriting();
-            enter(platform::WritePhase::None);
+            beginStep(platform::WritePhase::None);
             stored.state = platform::StoredHistory::State::Present;
             stored.bytes = replacement->bytes;
-            std::erase_if(stored.cutShortWrites, [&](const platform::CutShortWrite& write) {
+            std::erase_if(stored.leftovers, [&](const platform::Leftover& write) {
                 return std::count(replacement->taken.begin(), replacement->taken.end(), write.name);
             });
         }
@@ -61,6 +70,9 @@ public:
     int tries() const {
         return locked([this] { return updates; });
     }
+    int returned() const {
+        return locked([this] { return updatesReturned; });
+    }
     void fail(std::string reason) {
         locked([&] { failWith = std::move(reason); });
     }
@@ -71,7 +83,7 @@ public:
     }
 
 private:
-    static inline std::recursive_mutex mutex_; // one for all, so that a store can still be copied
+    static inline std::recursive_mutex mutex_; // one for all: tests make a store afresh
     template <typename Step> auto locked(Step step) const -> decltype(step()) {
         const std::lock_guard lock(mutex_);
         return step();

@@ -1,6 +1,5 @@
-#include "platform/UnfinishedWrites.h"
+#include "platform/Leftovers.h"
 
-#include "platform/HistoryStore.h"
 #include "platform/ReadAtMost.h"
 
 #include <algorithm>
@@ -65,10 +64,10 @@ struct Candidate {
     struct timespec age;
     std::string name;
     std::size_t carried;
-    std::pair<dev_t, ino_t> id;
+    FileId id;
 };
 
-// The names of our own unfinished writes in `folder`, oldest first. Looked at, never opened:
+// The names of our own leftovers in `folder`, oldest first. Looked at, never opened:
 // opening a device node could already act on it.
 std::vector<Candidate> candidates(DIR* folder, const RealFile& file) {
     const uid_t owner = ownerOfOurFiles(file);
@@ -90,37 +89,38 @@ std::vector<Candidate> candidates(DIR* folder, const RealFile& file) {
 }
 
 // Opens and locks one, or nothing when it is no longer ours or a write still holds it.
-std::optional<UnfinishedWrite> take(DIR* folder, const Candidate& candidate, uid_t owner,
-                                    std::size_t largest) {
+bool take(DIR* folder, const Candidate& candidate, uid_t owner, std::size_t largest,
+          FoundLeftovers& found) {
     // Read-write: on NFS an exclusive flock needs a descriptor open for writing.
     Descriptor fd(::openat(::dirfd(folder), candidate.name.c_str(),
                            O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
     if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !isOurs(status, owner) ||
-        std::pair(status.st_dev, status.st_ino) != candidate.id ||
+        FileId(status.st_dev, status.st_ino) != candidate.id ||
         ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        return std::nullopt;
+        return false;
     }
-    UnfinishedWrite write{
-        candidate.name, {status.st_dev, status.st_ino}, std::move(fd), candidate.carried, {}, {}};
+    Leftover leftover{candidate.name, {}, candidate.carried, {}};
     if (std::size_t(status.st_size) > largest) {
-        write.problem = HistoryStore::TooLarge;
-    } else if (const int error = readAtMost(write.fd.get(), largest + 1, write.bytes)) {
-        write.problem = systemReason(error);
-    } else if (write.bytes.size() > largest) {
-        write.problem = HistoryStore::TooLarge;
+        leftover.problem = HistoryStore::TooLarge;
+    } else if (const int error = readAtMost(fd.get(), largest + 1, leftover.bytes)) {
+        leftover.problem = systemReason(error);
+    } else if (leftover.bytes.size() > largest) {
+        leftover.problem = HistoryStore::TooLarge;
     }
-    return write;
+    found.held.push_back({candidate.name, candidate.id, std::move(fd)});
+    found.leftovers.push_back(std::move(leftover));
+    return true;
 }
 
 } // namespace
 
-std::string unfinishedWriteTemplate(const RealFile& file, std::size_t carried) {
+std::string leftoverTemplate(const RealFile& file, std::size_t carried) {
     return file.path() + std::string(Mark) + std::to_string(carried) + "-" +
            std::string(RandomPartLength, 'X');
 }
 
-bool anyUnfinishedWrites(const RealFile& file) {
+bool anyLeftovers(const RealFile& file) {
     DIR* folder = ::opendir(file.folder.c_str());
     if (!folder) {
         return false;
@@ -130,38 +130,34 @@ bool anyUnfinishedWrites(const RealFile& file) {
     return any;
 }
 
-FoundWrites findUnfinishedWrites(const RealFile& file, std::size_t largest,
-                                 const std::set<std::pair<dev_t, ino_t>>& skip) {
+FoundLeftovers findLeftovers(const RealFile& file, std::size_t largest,
+                             const std::set<FileId>& skip) {
     DIR* folder = ::opendir(file.folder.c_str());
     if (!folder) {
         return {}; // the write that follows will say what is wrong with the folder
     }
     const uid_t owner = ownerOfOurFiles(file);
-    FoundWrites found;
+    FoundLeftovers found;
     for (const Candidate& candidate : candidates(folder, file)) {
-        if (found.writes.size() == MostAtOnce) {
+        if (found.held.size() == MostAtOnce) {
             found.more = true;
             break;
         }
         // Passed over before it is opened: on NFS, closing any descriptor of a file lets go of
         // the locks that this process holds on it.
-        if (skip.contains(candidate.id)) {
-            continue;
-        }
-        if (std::optional<UnfinishedWrite> write = take(folder, candidate, owner, largest)) {
-            found.writes.push_back(std::move(*write));
+        if (!skip.contains(candidate.id)) {
+            take(folder, candidate, owner, largest, found);
         }
     }
     ::closedir(folder);
     return found;
 }
 
-std::vector<UnfinishedWrite> removeUnfinishedWrites(const RealFile& file,
-                                                    std::vector<UnfinishedWrite> writes) {
-    std::vector<UnfinishedWrite> kept;
-    for (UnfinishedWrite& write : writes) {
-        if (::unlink((file.folder + "/" + write.name).c_str()) != 0 && errno != ENOENT) {
-            kept.push_back(std::move(write));
+std::vector<HeldLeftover> removeLeftovers(const RealFile& file, std::vector<HeldLeftover> held) {
+    std::vector<HeldLeftover> kept;
+    for (HeldLeftover& leftover : held) {
+        if (::unlink((file.folder + "/" + leftover.name).c_str()) != 0 && errno != ENOENT) {
+            kept.push_back(std::move(leftover));
         }
     }
     return kept;
