@@ -138,7 +138,7 @@ void Form1::createControls() {
 
     for (QPushButton* button : {Command1, Command2, Command3}) {
         button->setAutoDefault(false);
-        button->installEventFilter(this); // Return and Enter press it
+        button->installEventFilter(this); // Return, Enter and Space press it once
     }
 
     Label7 = place(new QLabel(QStringLiteral("vennal 1.0"), this), "Label7",
@@ -223,27 +223,32 @@ void Form1::RefreshHistoryList() {
     }
 }
 
-// Copying by hand, from the password box or the list, goes through the same secret clipboard as
-// Generate: the widgets' own copy would put the password there without the hint, and clipboard
-// managers would keep it in their history.
-// Return and Enter press the focused button, as Space does. A button that is not the default
-// ignores them otherwise, and none may be the default: Return would then press it from anywhere.
+// Return, keypad Enter and Space press the focused button, once, as the key goes down, however
+// long it is held: each repeat of a held key on Save would save the same password again, pushing
+// an older one out of the history. None of the buttons is the default: Return would then press it
+// from anywhere. Copying by hand, from the password box or the list, goes through the same secret
+// clipboard as Generate: the widgets' own copy would put the password there without the hint, and
+// clipboard managers would keep it in their history.
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::KeyPress) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) {
         return QWidget::eventFilter(watched, event);
     }
     const auto* key = static_cast<QKeyEvent*>(event);
     auto* button = qobject_cast<QPushButton*>(watched);
-    if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-        (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        // A held key is one press: its repeats would save the same password again and again,
-        // each pushing an older one out of the history.
-        if (!key->isAutoRepeat()) {
+    const bool pressKey =
+        key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Space;
+    if (button && pressKey && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // Under X11 a held key repeats as a release and a press with the same timestamp, which Qt
+        // does not always mark as a repeat; on Wayland Qt makes the repeats and marks them.
+        ulong& releasedAt = keyReleasedAt_[key->key()];
+        if (event->type() == QEvent::KeyRelease) {
+            releasedAt = key->timestamp();
+        } else if (!key->isAutoRepeat() && (releasedAt == 0 || key->timestamp() != releasedAt)) {
             button->click();
         }
         return true;
     }
-    const bool copyKey = key->matches(QKeySequence::Copy);
+    const bool copyKey = event->type() == QEvent::KeyPress && key->matches(QKeySequence::Copy);
     if (copyKey && watched == Text1) {
         copyFromPasswordBox();
         return true;

@@ -9,6 +9,7 @@
 
 #include <QWidget>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,7 @@ private:
     history::HistoryFile historyFile_;
     SaveReports reports_;
     bool unloaded_ = false;
+    std::map<int, ulong> keyReleasedAt_; // each key that presses a button, as last let go
 
     // Form-level state.
     std::string CurrentPassword;
