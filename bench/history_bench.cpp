@@ -32,7 +32,8 @@ struct BenchFolder {
         history::HistoryFile file(store);
         file.read();
         for (const std::string& entry : fullHistory()) {
-            file.save(entry);
+            file.keep(entry);
+            file.write(history::HistoryFile::SaveLockWait);
         }
     }
 };
@@ -63,7 +64,10 @@ template <typename Step> void timeFullHistory(benchmark::State& state, Step step
 }
 
 void saveWithFullHistory(benchmark::State& state) {
-    timeFullHistory(state, [](history::HistoryFile& file) { return file.save("Pw999999999!"); });
+    timeFullHistory(state, [](history::HistoryFile& file) {
+        file.keep("Pw999999999!");
+        return file.write(history::HistoryFile::SaveLockWait);
+    });
 }
 BENCHMARK(saveWithFullHistory)->Unit(benchmark::kMillisecond);
 

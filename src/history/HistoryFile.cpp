@@ -65,11 +65,6 @@ void HistoryFile::dropOldestPending() {
     }
 }
 
-std::string HistoryFile::save(const std::string& entry) {
-    const std::string problem = keep(entry);
-    return problem.empty() ? write(SaveLockWait) : problem;
-}
-
 std::string HistoryFile::unsavedSummary() const {
     // Saves given back stay described by the files that carried them until they are written.
     if (const std::size_t lost = pending_.size() - alreadyInFile_ - givenBackPending_; lost > 0) {
@@ -124,8 +119,8 @@ std::optional<platform::NewHistory> HistoryFile::rewrite(const platform::LockedH
         merged.save(pending_[i]);
     }
     newHistory.bytes = formatHistory(merged.entries(), platform::HistoryStore::LargestFile);
-    newHistory.carried = std::min(pending_.size() - alreadyInFile_ - givenBackPending_,
-                                   recordsIn(newHistory.bytes));
+    newHistory.carried =
+        std::min(pending_.size() - alreadyInFile_ - givenBackPending_, recordsIn(newHistory.bytes));
     return newHistory;
 }
 

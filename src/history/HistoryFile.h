@@ -29,7 +29,7 @@ public:
     struct Loaded {
         std::vector<std::string> entries; // oldest first, at most 101
         std::string problem;              // why an existing file could not be read, if it could not
-        bool leftoversBeside = false;     // writes cut short left saves: the next write gives them back
+        bool leftoversBeside = false; // writes cut short left saves: the next write gives them back
     };
 
     // The entries in the file: none when there is no file yet. A file that exists but cannot be
@@ -40,11 +40,6 @@ public:
     // Records `entry` as saved in this run, to be written by the next write. Returns why it
     // could not be kept (no memory), if it could not.
     std::string keep(const std::string& entry);
-
-    // Records `entry` as saved in this run and writes it at once, together with any earlier save
-    // whose write failed. A save that cannot be written stays pending for the next write.
-    // Returns what write() returns.
-    std::string save(const std::string& entry);
 
     // Rewrites the file, under the lock, as the entries now on disk followed by the saves not yet
     // written, keeping the newest 101. The saves that leftovers carried come first, oldest

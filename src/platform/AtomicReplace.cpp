@@ -1,8 +1,8 @@
 #include "platform/AtomicReplace.h"
 
 #include "platform/Descriptor.h"
-#include "platform/RootOwnership.h"
 #include "platform/Leftovers.h"
+#include "platform/RootOwnership.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

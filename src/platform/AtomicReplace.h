@@ -2,8 +2,8 @@
 
 #include "platform/HistoryLock.h"
 #include "platform/HistoryStore.h"
-#include "platform/RealFile.h"
 #include "platform/Leftovers.h"
+#include "platform/RealFile.h"
 
 #include <cstddef>
 #include <functional>
@@ -22,14 +22,12 @@ struct ReplaceResult {
 
 // Replaces `file` with `bytes`, whose last `carried` records are saves that no other file
 // describes: writes them to a new file beside it (a leftover, should the write be cut short
-// before it takes the file's place), private to its owner and owned as the old one was, flushes it to disk, checks that
-// `lock` is still the lock, renames the new file over the old one and flushes the folder,
-// checking every step. A failure before the rename leaves the old file whole; a failure after
-// it says that the file was replaced.
-// Deliberately not QSaveFile: Qt 6.4's commit() does not report a failed final flush, it never
-// flushes the folder, and this also runs from the exit hook, where as little of Qt as possible
-// should be involved.
-// `beginStep` is told as each step begins.
+// before it takes the file's place), private to its owner and owned as the old one was, flushes it
+// to disk, checks that `lock` is still the lock, renames the new file over the old one and flushes
+// the folder, checking every step. A failure before the rename leaves the old file whole; a failure
+// after it says that the file was replaced. Deliberately not QSaveFile: Qt 6.4's commit() does not
+// report a failed final flush, it never flushes the folder, and this also runs from the exit hook,
+// where as little of Qt as possible should be involved. `beginStep` is told as each step begins.
 ReplaceResult replaceFile(const RealFile& file, const std::string& bytes, std::size_t carried,
                           const HistoryLock& lock,
                           const std::function<void(WritePhase)>& beginStep);

@@ -4,6 +4,7 @@
 #include "history/HistoryWriter.h"
 #include "history/WriteAtExit.h"
 #include "support/MemoryHistoryStore.h"
+#include "support/SaveNow.h"
 #include "support/SkippedClock.h"
 
 #include <QTest>
@@ -34,7 +35,7 @@ std::string run(MemoryHistoryStore& store, const Entries& saves) {
     HistoryFile file(store);
     file.read();
     for (const std::string& password : saves) {
-        file.save(password);
+        saveNow(file, password);
     }
     return file.write();
 }
@@ -50,7 +51,7 @@ private slots:
         const HistoryFile::Loaded loaded = file.read();
         QVERIFY(loaded.entries.empty());
         QVERIFY(loaded.problem.empty());
-        QCOMPARE(file.save("abc1234"), std::string());
+        QCOMPARE(saveNow(file, "abc1234"), std::string());
         QCOMPARE(store.bytes(), std::string("\"abc1234\"\r\n"));
     }
 
@@ -59,7 +60,7 @@ private slots:
         MemoryHistoryStore store;
         store.stored.moreLeftovers = true;
         HistoryFile file(store);
-        QCOMPARE(file.save("a"), std::string());
+        QCOMPARE(saveNow(file, "a"), std::string());
         QCOMPARE(store.tries(), 1000);
     }
 
@@ -101,9 +102,9 @@ private slots:
         first.read();
         second.read();
 
-        first.save("one");
-        second.save("two");
-        second.save("three");
+        saveNow(first, "one");
+        saveNow(second, "two");
+        saveNow(second, "three");
         QCOMPARE(second.write(), std::string());
         QCOMPARE(first.write(), std::string());
         QCOMPARE(history::parseHistory(store.bytes()), (Entries{"old", "one", "two", "three"}));
@@ -130,7 +131,7 @@ private slots:
 
         // Even once it could be read again, this run does not overwrite what it never saw.
         store.holdBytes("\"kept\"\r\n");
-        QVERIFY(!file.save("new").empty());
+        QVERIFY(!saveNow(file, "new").empty());
         QVERIFY(!file.write().empty());
         QCOMPARE(store.updates, 0);
         QCOMPARE(store.bytes(), std::string("\"kept\"\r\n"));
@@ -142,12 +143,12 @@ private slots:
         file.read();
         store.stored.state = State::Unreadable;
         store.stored.problem = "Input/output error";
-        const std::string problem = file.save("new");
+        const std::string problem = saveNow(file, "new");
         QVERIFY(problem.find("Input/output error") != std::string::npos);
         QCOMPARE(store.stored.state, State::Unreadable);
 
         store.holdBytes("\"other\"\r\n");
-        QCOMPARE(file.save("newer"), std::string());
+        QCOMPARE(saveNow(file, "newer"), std::string());
         QCOMPARE(history::parseHistory(store.bytes()), (Entries{"other", "new", "newer"}));
     }
 
@@ -157,7 +158,7 @@ private slots:
         file.read();
         store.outOfMemory = true;
         QVERIFY(HistoryFile(store).read().problem.find("memory") != std::string::npos);
-        QVERIFY(file.save("a").find("memory") != std::string::npos);
+        QVERIFY(saveNow(file, "a").find("memory") != std::string::npos);
         store.outOfMemory = false;
         QCOMPARE(file.write(), std::string());
         QCOMPARE(store.bytes(), std::string("\"a\"\r\n"));
@@ -167,19 +168,19 @@ private slots:
         MemoryHistoryStore store;
         HistoryFile file(store);
         file.read();
-        QCOMPARE(file.save("a"), std::string());
+        QCOMPARE(saveNow(file, "a"), std::string());
         QCOMPARE(store.bytes(), std::string("\"a\"\r\n"));
         QVERIFY(store.lockWait <= HistoryFile::SaveLockWait); // a Save never waits long
 
         store.failWith = "No space left on device";
-        QCOMPARE(file.save("b"), std::string("No space left on device"));
+        QCOMPARE(saveNow(file, "b"), std::string("No space left on device"));
         QCOMPARE(file.pending(), std::size_t(1));
         QCOMPARE(file.write(), std::string("No space left on device"));
         QCOMPARE(store.bytes(), std::string("\"a\"\r\n"));
 
         // The next save writes both; the close then repeats neither.
         store.failWith.clear();
-        QCOMPARE(file.save("c"), std::string());
+        QCOMPARE(saveNow(file, "c"), std::string());
         QCOMPARE(file.pending(), std::size_t(0));
         QCOMPARE(file.write(), std::string());
         QCOMPARE(store.lockWait, HistoryFile::CloseLockWait); // the close waits longer
@@ -188,7 +189,7 @@ private slots:
         store.failWith = "No space left on device";
         const Entries kept = numbered("k", 102);
         for (const std::string& password : kept) {
-            file.save(password);
+            saveNow(file, password);
         }
         store.failWith.clear();
         QCOMPARE(file.pending(), std::size_t(101));
@@ -282,13 +283,13 @@ private slots:
         MemoryHistoryStore store;
         std::promise<void> reached, opening; // the first write waits at a gate: a disk that
         std::shared_future<void> open = opening.get_future().share(); // does not answer
-        (atTheLock ? store.whileWaitingForTheLock : store.whileWriting) =
-            [&, first = true]() mutable {
-                if (std::exchange(first, false)) {
-                    reached.set_value();
-                    open.wait();
-                }
-            };
+        (atTheLock ? store.whileWaitingForTheLock : store.whileWriting) = [&,
+                                                                           first = true]() mutable {
+            if (std::exchange(first, false)) {
+                reached.set_value();
+                open.wait();
+            }
+        };
         HistoryFile file(store);
         file.read();
         history::HistoryWriter writer(file, [] {});

@@ -3,6 +3,7 @@
 #include "history/HistoryWriter.h"
 #include "platform/FileHistoryStore.h"
 #include "platform/ProcessSetup.h"
+#include "support/SaveNow.h"
 
 #include <QDir>
 #include <QFile>
@@ -245,15 +246,14 @@ private slots:
         QVERIFY(::chmod(QFile::encodeName(folder()).constData(), 0777) == 0);
         // A copy of the passwords left by a killed write goes; a person's file of another form,
         // or one of our form that is also another file (a hard link), stays.
-        for (const char* name :
-             {".tavik-unfinished-0-Ab12Cd", ".tmp-Ab12Cd", ".tavik-unfinished-mine",
-              ".tavik-unfinished-0a-Ab12Cd"}) {
+        for (const char* name : {".tavik-unfinished-0-Ab12Cd", ".tmp-Ab12Cd",
+                                 ".tavik-unfinished-mine", ".tavik-unfinished-0a-Ab12Cd"}) {
             QVERIFY(QFile(path() + QLatin1String(name)).open(QIODevice::WriteOnly));
         }
         QVERIFY(::link(QFile::encodeName(path() + ".tmp-Ab12Cd").constData(),
                        QFile::encodeName(path() + ".tavik-unfinished-0-Ln12Kd").constData()) == 0);
         history::HistoryFile file(store);
-        QCOMPARE(file.save("b"), std::string());
+        QCOMPARE(saveNow(file, "b"), std::string());
         QCOMPARE(modeOf(path()), mode_t(0600));
         QCOMPARE(modeOf(folder()), mode_t(0700));
         QCOMPARE(contentsOf(path()), QByteArray("\"a\"\r\n\"b\"\r\n"));
@@ -349,7 +349,7 @@ private slots:
         const std::vector<std::string> notices = file.takeNotices();
         QCOMPARE(notices,
                  told.isEmpty() ? std::vector<std::string>() : std::vector{told.toStdString()});
-        QCOMPARE(file.save("e"), std::string()); // told once, however many writes meet it
+        QCOMPARE(saveNow(file, "e"), std::string()); // told once, however many writes meet it
         QVERIFY(file.takeNotices().empty() &&
                 (after.size() > 1000 || contentsOf(path()) == after + "\"e\"\r\n"));
     }
@@ -368,10 +368,12 @@ private slots:
             expected.insert(5, "\"n0" + QByteArray::number(10 - n) + "\"\r\n");
         }
         std::size_t atOnce = 0; // 8 at a time, and more to come
-        store.update([&](const platform::LockedHistory& now) {
-            atOnce = now.moreLeftovers ? now.leftovers.size() : 0;
-            return std::optional<platform::NewHistory>();
-        }, 1s);
+        store.update(
+            [&](const platform::LockedHistory& now) {
+                atOnce = now.moreLeftovers ? now.leftovers.size() : 0;
+                return std::optional<platform::NewHistory>();
+            },
+            1s);
         QCOMPARE(atOnce, std::size_t(8));
         history::HistoryFile file(store);
         const qsizetype descriptors = QDir("/proc/self/fd").count();
@@ -439,12 +441,14 @@ private slots:
         FileHistoryStore store(path().toStdString());
         history::HistoryFile history(store);
         QCOMPARE(history.read().entries.size(), std::size_t(3));
-        QCOMPARE(history.save("new"), std::string());
+        QCOMPARE(saveNow(history, "new"), std::string());
         QCOMPARE(contentsOf(path()), older + newer + "\"new\"\r\n");
         QVERIFY(file.resize(1048576 + 1)); // sparse: costs no disk
         QCOMPARE(store.read().state, State::Unreadable);
         QVERIFY(file.resize(1048576)); // and one that grows past it while it is read
-        during = {"read", 0, [&] { QVERIFY(file.resize(1048576 + 1)); }};
+        during = {"read", 0, [&] {
+                      QVERIFY(file.resize(1048576 + 1));
+                  }};
         QCOMPARE(store.read().state, State::Unreadable);
     }
 
@@ -516,17 +520,17 @@ private slots:
         FileHistoryStore store(path().toStdString());
         history::HistoryFile file(store);
         file.read();
-        QCOMPARE(file.save("old"), std::string());
+        QCOMPARE(saveNow(file, "old"), std::string());
         const QByteArray old = contentsOf(path());
         const QByteArray both("\"old\"\r\n\"new\"\r\n");
 
         fault = injected;
         const qsizetype descriptors = QDir("/proc/self/fd").count();
-        const std::string problem = file.save("new");
+        const std::string problem = saveNow(file, "new");
         fault = Fault{};
         QCOMPARE(QString::fromStdString(problem), told);
         QCOMPARE(QDir("/proc/self/fd").count(), descriptors); // nothing held open
-        if (told.isEmpty()) { // asked for again: nothing failed
+        if (told.isEmpty()) {                                 // asked for again: nothing failed
             QCOMPARE(contentsOf(path()), both);
             return;
         }
@@ -572,7 +576,7 @@ private slots:
         FileHistoryStore store(link);
         history::HistoryFile file(store);
         file.read();
-        const std::string problem = file.save("new");
+        const std::string problem = saveNow(file, "new");
         QVERIFY2(folder.isEmpty() ? problem.find("which is not there") != std::string::npos
                                   : problem.empty(),
                  problem.c_str());
@@ -660,18 +664,20 @@ private slots:
     void aLockFileRemovedDuringAWriteLetsNoTwoWritersOverlap() {
         FileHistoryStore first(path().toStdString()), second(path().toStdString());
         history::HistoryFile mine(first), theirs(second);
-        QCOMPARE(mine.save("old"), std::string());
+        QCOMPARE(saveNow(mine, "old"), std::string());
         during = {"fsync", 0, [&] {
                       QVERIFY(QFile::remove(path() + ".lock"));
-                      QCOMPARE(theirs.save("two"), std::string());
+                      QCOMPARE(saveNow(theirs, "two"), std::string());
                   }};
-        QCOMPARE(mine.save("one"), std::string());
+        QCOMPARE(saveNow(mine, "one"), std::string());
         QCOMPARE(contentsOf(path()), QByteArray("\"old\"\r\n\"two\"\r\n\"one\"\r\n"));
         QCOMPARE(QDir(folder()).entryList(QDir::Files).size(), 2); // the history and its lock
         // Removed between a create that found it and the look at it, or its open: made again.
         for (const char* between : {"fstatat", "openat"}) {
-            during = {between, 0, [&] { QVERIFY(QFile::remove(path() + ".lock")); }};
-            QCOMPARE(mine.save(between), std::string());
+            during = {between, 0, [&] {
+                          QVERIFY(QFile::remove(path() + ".lock"));
+                      }};
+            QCOMPARE(saveNow(mine, between), std::string());
         }
         const QByteArray four("\"old\"\r\n\"two\"\r\n\"one\"\r\n\"fstatat\"\r\n\"openat\"\r\n");
         QCOMPARE(contentsOf(path()), four);
@@ -683,7 +689,7 @@ private slots:
             during = {"fsync", 0, takeTheLock};
         };
         during = {"fsync", 0, takeTheLock};
-        const std::string problem = mine.save("four");
+        const std::string problem = saveNow(mine, "four");
         during = {};
         QCOMPARE(problem, std::string("its lock file was removed during the write"));
         QCOMPARE(taken, 3);
@@ -699,8 +705,8 @@ private slots:
             during = {"fstatat", 0, removeIt};
         };
         during = {"create", 0, makeIt};
-        QCOMPARE(mine.save("five"), std::string("the lock file beside it could not be created "
-                                                "(Resource temporarily unavailable)"));
+        QCOMPARE(saveNow(mine, "five"), std::string("the lock file beside it could not be created "
+                                                    "(Resource temporarily unavailable)"));
         during = {};
         QCOMPARE(made, 3);
     }
@@ -712,7 +718,7 @@ private slots:
         history::HistoryFile file(store);
         fault = Fault{"fsync", EIO};
         unlinkFails = EROFS;
-        const std::string problem = file.save("one");
+        const std::string problem = saveNow(file, "one");
         fault = Fault{};
         QCOMPARE(problem, std::string("Input/output error"));
         // Passed over, it does not hide a newer one of another write's; still not removable,
@@ -724,7 +730,7 @@ private slots:
         left.close();
         QCOMPARE(file.write(), std::string());
         unlinkFails = 0;
-        QCOMPARE(file.save("three"), std::string());
+        QCOMPARE(saveNow(file, "three"), std::string());
         QCOMPARE(contentsOf(path()), QByteArray("\"two\"\r\n\"one\"\r\n\"three\"\r\n"));
         QCOMPARE(QDir(folder()).entryList(QDir::Files).size(), 2);
     }
@@ -739,17 +745,17 @@ private slots:
         left.close();
         history::HistoryFile file(store);
         fault = Fault{"write", EIO};
-        QCOMPARE(file.save("c"), std::string("Input/output error"));
+        QCOMPARE(saveNow(file, "c"), std::string("Input/output error"));
         QCOMPARE(file.unsavedSummary(), std::string("Saved passwords lost: 1."));
         fault = Fault{"fsync", EIO, 1}; // the folder's
-        QCOMPARE(file.save("d"),
+        QCOMPARE(saveNow(file, "d"),
                  std::string("its folder could not be flushed to disk (Input/output error)"));
         QCOMPARE(file.unsavedSummary(),
                  std::string("Saved passwords in it that the disk did not confirm: 3."));
         fault = Fault{"write", EIO};
         std::vector<std::string> kept;
         for (int i = 1; i <= 101; ++i) {
-            file.save(kept.emplace_back("k" + std::to_string(i)));
+            saveNow(file, kept.emplace_back("k" + std::to_string(i)));
         }
         fault = Fault{};
         QCOMPARE(file.write(), std::string());
@@ -784,10 +790,9 @@ private slots:
         FileHistoryStore store(path().toStdString());
         for (const bool replaced : {false, true}) {
             replaced ? void(during = {"flock", 0, takeIt}) : takeIt();
-            QCOMPARE(
-                writeBytes(store, "\"x\"\r\n", 200ms),
-                std::string("the history is locked by another program, or by another copy of "
-                            "Tavik still finishing a write"));
+            QCOMPARE(writeBytes(store, "\"x\"\r\n", 200ms),
+                     std::string("the history is locked by another program, or by another copy of "
+                                 "Tavik still finishing a write"));
             QVERIFY(!QFile::exists(path()));
             ::close(otherCopy);
         }

@@ -14,5 +14,5 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attribute
     }
     using Create = int(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
     return reinterpret_cast<Create*>(::dlsym(RTLD_NEXT, "pthread_create"))(thread, attributes,
-                                                                            start, argument);
+                                                                           start, argument);
 }

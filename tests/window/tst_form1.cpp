@@ -19,8 +19,8 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPushButton>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 
 #include <QSignalSpy>
@@ -619,30 +619,32 @@ private slots:
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert("FORM1_CHILD", "1");
             child.setProcessEnvironment(environment);
-            child.start(QCoreApplication::applicationFilePath(),
-                        {QString("aSilentDiskIsAskedAboutAgainAfterWait:") +
-                         QTest::currentDataTag()});
+            child.start(
+                QCoreApplication::applicationFilePath(),
+                {QString("aSilentDiskIsAskedAboutAgainAfterWait:") + QTest::currentDataTag()});
             QVERIFY(child.waitForFinished(60000));
             const QString out = child.readAllStandardOutput();
-            const QStringList said =
-                QString(child.readAllStandardError()).split('\n').filter(QRegularExpression("^tavik: "));
+            const QStringList said = QString(child.readAllStandardError())
+                                         .split('\n')
+                                         .filter(QRegularExpression("^tavik: "));
             QVERIFY2(!out.contains("FAIL!"), qPrintable(out));
             const QString lost = "the disk has not confirmed the write of 1 saved password(s) to "
                                  "memory: what it wrote is beside the file, and the next start "
                                  "finishes it.";
             const QString words = "asked: The disk has not answered for %1 seconds, and the "
                                   "password history is not written yet.\\n\\nYou may wait for "
-                                  "it, or quit: " + lost;
+                                  "it, or quit: " +
+                                  lost;
             QCOMPARE(out.split('\n').filter(QRegularExpression("^asked: ")),
                      (!aSaveAtStake          ? QStringList()
                       : whileAsked.isEmpty() ? QStringList{words.arg(10), words.arg(20)}
                                              : QStringList{words.arg(10)}));
             QCOMPARE(child.exitCode(), diskAnswers ? 0 : aSaveAtStake ? 1 : 0);
-            QCOMPARE(said, diskAnswers ? QStringList()
-                                       : QStringList{"tavik: ending without waiting for the disk "
-                                                     "any longer: " +
-                                                     (aSaveAtStake ? lost
-                                                                   : "no saved password is lost.")});
+            QCOMPARE(said, diskAnswers
+                               ? QStringList()
+                               : QStringList{"tavik: ending without waiting for the disk "
+                                             "any longer: " +
+                                             (aSaveAtStake ? lost : "no saved password is lost.")});
             return;
         }
         std::promise<void> opening;
@@ -736,7 +738,7 @@ private slots:
         QString shown;
         const auto answerer = answerMessageBox(shown);
         QTRY_VERIFY_WITH_TIMEOUT(store_->tries() >= 2, 5000); // retried on its own
-        QVERIFY2(shown.isEmpty(), qPrintable(shown));        // without telling it again
+        QVERIFY2(shown.isEmpty(), qPrintable(shown));         // without telling it again
         store_->fail({});
         QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(store_->bytes()),
                                   QStringLiteral("\"%1\"\r\n").arg(password), 5000);
