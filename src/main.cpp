@@ -33,8 +33,8 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(window::windowIcon());
     window::applyAppearance();
 
-    // Installed before the history is read, so that a stop requested during start-up still
-    // closes the window through its normal path.
+    // Installed before the history is read, so that a stop requested while it starts ends the
+    // program at once, and one requested later closes the window through its normal path.
     platform::ShutdownSignals shutdownSignals;
     platform::SystemRandomSource random;
     platform::FileHistoryStore historyStore(platform::defaultHistoryLocation());
@@ -53,6 +53,7 @@ int main(int argc, char* argv[]) {
     QObject::connect(&shutdownSignals, &platform::ShutdownSignals::shutdownRequested, form.get(),
                      &window::Form1::closeUnattended);
     QObject::connect(form.get(), &window::Form1::closed, &app, &QApplication::quit);
+    shutdownSignals.closeWindowFromNowOn();
     form->show();
     const int status = QApplication::exec();
     return form->historyKept() ? status : 1;

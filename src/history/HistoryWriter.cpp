@@ -213,7 +213,7 @@ HistoryWriter::WriterState HistoryWriter::stateNow() const {
     if (writing_) {
         const platform::HistoryStore::Progress progress = file_.progress();
         state.phase = progress.phase;
-        if (progress.phase != WritePhase::None && progress.phase != WritePhase::WaitingForLock) {
+        if (progress.phase != WritePhase::None) {
             state.silentFor = std::chrono::steady_clock::now() - progress.since;
         }
     }
@@ -228,8 +228,7 @@ std::string HistoryWriter::whatEndingNowLeaves(const WriterState& state) const {
     if (state.carried > 0) {
         switch (state.phase) {
         case WritePhase::WaitingForLock:
-            words = saves + " still wait for the lock on " + file +
-                    ", held by another program: they are lost.";
+            words = saves + " were still waiting for the lock on " + file + ": they are lost.";
             break;
         case WritePhase::Flushing:
             // Its new file holds every save it carries; only the disk has not confirmed it.

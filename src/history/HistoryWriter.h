@@ -71,8 +71,8 @@ public:
     struct WriterState {
         bool done = false; // the last write has come back: nothing more is written
         platform::WritePhase phase = platform::WritePhase::None; // of the write under way
-        // How long the disk itself has not answered: zero while the write waits for the lock,
-        // or when none is under way.
+        // How long the disk itself has not answered (a wait for another program's lock counts
+        // only while flock has not answered); zero when no write is under way.
         std::chrono::steady_clock::duration silentFor{};
         std::size_t carried = 0; // saves that the write under way carries
         std::size_t behind = 0;  // handed over after it, not written yet

@@ -106,7 +106,8 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
         beginStep(WritePhase::Reaching);
         HistoryLock lock(file);
         beginStep(WritePhase::WaitingForLock);
-        if (std::string problem = lock.acquire(lockWait); !problem.empty()) {
+        const auto lockTaken = [this] { beginStep(WritePhase::WaitingForLock); };
+        if (std::string problem = lock.acquire(lockWait, lockTaken); !problem.empty()) {
             return {problem};
         }
         beginStep(WritePhase::Reaching);

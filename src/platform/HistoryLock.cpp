@@ -104,7 +104,8 @@ bool HistoryLock::isTheLock() const {
            held.st_dev == atItsPlace.st_dev && held.st_ino == atItsPlace.st_ino;
 }
 
-std::string HistoryLock::acquire(std::chrono::milliseconds wait) {
+std::string HistoryLock::acquire(std::chrono::milliseconds wait,
+                                 const std::function<void()>& answered) {
     if (!problem_.empty()) {
         return problem_;
     }
@@ -123,6 +124,8 @@ std::string HistoryLock::acquire(std::chrono::milliseconds wait) {
             }
         } else if (errno != EWOULDBLOCK && errno != EINTR) {
             return because("it could not be locked");
+        } else {
+            answered();
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             return HeldElsewhere;

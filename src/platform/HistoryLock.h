@@ -4,6 +4,7 @@
 #include "platform/RealFile.h"
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -26,8 +27,9 @@ public:
     // Tries at short, random intervals until `wait` has passed, so that many copies closing at
     // once take turns rather than back off in step. Returns what went wrong, if anything.
     // Once locked, checks that the file is still the one at the lock's path, and takes the new
-    // one when it is not.
-    std::string acquire(std::chrono::milliseconds wait);
+    // one when it is not. `answered` is called each time flock answers that another holds the
+    // lock: only then is the wait a wait on another program, and not the disk's silence.
+    std::string acquire(std::chrono::milliseconds wait, const std::function<void()>& answered);
 
     // True while the locked file is still the one at the lock's path.
     bool isTheLock() const;

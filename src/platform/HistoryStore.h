@@ -62,11 +62,14 @@ struct NewHistory {
 };
 
 // The step a write of the history is at, as the store begins each: what a write that does not come
-// back has done so far. Each but WaitingForLock waits on the disk itself.
+// back has done so far. Each waits on the disk itself, but WaitingForLock only for as long as a
+// flock call has not come back: the step begins again each time flock answers that another
+// program holds the lock, so a flock that never returns (a network home gone) is the disk's
+// silence like any other call.
 enum class WritePhase {
     None,           // no write under way
     Reaching,       // the folder, the links, the lock file, the history read under the lock
-    WaitingForLock, // another program holds the lock
+    WaitingForLock, // another program holds the lock, or flock has not answered yet
     Making,         // the new file beside the history: nothing is written in it yet
     Writing,        // its contents
     Flushing,       // to the disk, then into the history's place: it holds every save it carries

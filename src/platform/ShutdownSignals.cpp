@@ -19,7 +19,8 @@ namespace {
 // The handler may only do async-signal-safe work: it writes one byte to this socket. It runs
 // on whichever thread the kernel picks, so the number is a lock-free atomic.
 std::atomic<int> signalSocket{-1};
-static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<bool> closingTheWindow{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 // The stop signals that would have ended the program as it was started. One it was started
 // with ignored (SIGHUP under nohup, SIGINT in a background job of a script) stays ignored, as
@@ -73,7 +74,16 @@ ShutdownSignals::~ShutdownSignals() {
     }
 }
 
+void ShutdownSignals::closeWindowFromNowOn() {
+    closingTheWindow = true;
+}
+
 void ShutdownSignals::handleSignal(int) {
+    if (!closingTheWindow) {
+        constexpr char Words[] = "tavik: stopped while starting; nothing had been saved yet.\n";
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, Words, sizeof Words - 1);
+        ::_exit(0);
+    }
     stopRequested = true;
     const int savedErrno = errno;
     const char byte = 1;

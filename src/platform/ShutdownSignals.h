@@ -19,6 +19,11 @@ public:
     explicit ShutdownSignals(QObject* parent = nullptr);
     ~ShutdownSignals() override;
 
+    // Until this is called, a stop ends the program at once, with status 0: while it starts
+    // (reading the history, which a disk that never answers could hold for good) nothing is at
+    // stake yet, and the event loop that would close the window is not running.
+    void closeWindowFromNowOn();
+
 signals:
     void shutdownRequested();
 

@@ -168,10 +168,10 @@ void Form1::Form_Load() {
     }
     History.load(loaded.entries);
     RefreshHistoryList();
-    // Writes cut short left saves beside the file: the writer gives them back while the
-    // window is already shown, and the list takes them in when it comes back.
+    // Writes cut short left saves beside the file: the writer gives them back once the window
+    // shows, and the list takes them in when it comes back.
     if (loaded.leftoversBeside) {
-        reports_.giveBackLeftovers();
+        reports_.giveBackLeftoversOnceShown();
     }
 }
 

@@ -69,6 +69,9 @@ void SaveReports::tellOnceShown(std::string message) {
 }
 
 void SaveReports::windowShown() {
+    if (std::exchange(leftoversToGiveBack_, false)) {
+        writer_.giveBackLeftovers();
+    }
     if (!toTellOnceShown_.empty()) {
         // Once the window is on screen, so that the message stands in front of it.
         QTimer::singleShot(0, this, [this, message = toTellOnceShown_] { tellPerson(message); });

@@ -38,7 +38,7 @@ public:
     // Hands a save to the writer, which writes it at once; the window does not wait for it.
     void save(const std::string& entry);
     // Gives back the saves of the leftovers beside the history, once the window shows.
-    void giveBackLeftovers() { writer_.giveBackLeftovers(); }
+    void giveBackLeftoversOnceShown() { leftoversToGiveBack_ = true; }
     // Tells `message` in the window as soon as it shows.
     void tellOnceShown(std::string message);
     void windowShown();
@@ -84,6 +84,7 @@ private:
     history::HistoryWriter writer_;
     history::WriteAtExit writeAtExit_{writer_};
 
+    bool leftoversToGiveBack_ = false;
     bool closeCameBack_ = false;
     bool stopping_ = false;
     bool historyKept_ = true;

@@ -177,6 +177,28 @@ e2e_start_tavik
 e2e_expect_history "$first" "$second" "$third" "$fourth" "$fifth" "$kept" "$waited" "$held" "$held_too" "$stuck"
 e2e_exit
 
+# A flock that never comes back is the disk's silence too: SIGTERM ends the program within
+# seconds, saying the save is lost. A start whose read of the history never comes back ends at once.
+: >"$E2E_DIR/lock-held"
+e2e_start_tavik env LD_PRELOAD="$2" TAVIK_FLOCK_GATE="$E2E_DIR/lock-held" \
+    ASAN_OPTIONS=verify_asan_link_order=0 "$TAVIK"
+e2e_generate >/dev/null
+e2e_save
+sleep 0.5
+kill -TERM "$TAVIK_PID"
+e2e_wait_for_report 'ending without waiting for the disk any longer: 1 saved password(s) were still waiting for the lock'
+e2e_wait_for_exit 1
+rm "$E2E_DIR/lock-held"
+: >"$E2E_DIR/open-held"
+env LD_PRELOAD="$2" TAVIK_OPEN_GATE="$E2E_DIR/open-held" ASAN_OPTIONS=verify_asan_link_order=0 \
+    "$TAVIK" 2>>"$E2E_DIR/stderr" &
+TAVIK_PID=$!
+sleep 1
+kill -TERM "$TAVIK_PID"
+e2e_wait_for_report '^tavik: stopped while starting; nothing had been saved yet.$'
+e2e_wait_for_exit 0 reported
+rm "$E2E_DIR/open-held"
+
 # The X server goes away, as at logout, before the retry comes: the exit hook writes the save.
 e2e_start_tavik
 sixth=$(e2e_generate)

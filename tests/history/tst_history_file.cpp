@@ -271,25 +271,34 @@ private slots:
     // writes whatever is still queued, or, past its bound, says what it could not.
     void theWriterFoldsSavesInOrderAndFinishesWithinItsBound_data() {
         QTest::addColumn<int>("opensAfter"); // ms into finish(); -1: never
-        QTest::addColumn<bool>("atTheLock");
-        QTest::newRow("the disk answers") << 100 << false;
-        QTest::newRow("the disk never answers") << -1 << false;
-        QTest::newRow("another copy's lock, past the bound") << 800 << true;
+        QTest::addColumn<QString>("gate");   // where the first write waits
+        QTest::newRow("the disk answers") << 100 << "flush";
+        QTest::newRow("the disk never answers") << -1 << "flush";
+        QTest::newRow("another copy's lock, past the bound") << 800 << "lock held elsewhere";
+        QTest::newRow("a flock that never returns") << -1 << "flock";
     }
     void theWriterFoldsSavesInOrderAndFinishesWithinItsBound() {
         QFETCH(int, opensAfter);
-        QFETCH(bool, atTheLock);
+        QFETCH(QString, gate);
         const bool diskAnswers = opensAfter >= 0;
         MemoryHistoryStore store;
         std::promise<void> reached, opening; // the first write waits at a gate: a disk that
         std::shared_future<void> open = opening.get_future().share(); // does not answer
-        (atTheLock ? store.whileWaitingForTheLock : store.whileWriting) = [&,
-                                                                           first = true]() mutable {
+        const auto wait = [&, first = true]() mutable {
             if (std::exchange(first, false)) {
                 reached.set_value();
                 open.wait();
             }
         };
+        (gate == "flush" ? store.whileWriting : store.whileWaitingForTheLock) = wait;
+        if (gate == "lock held elsewhere") {
+            store.whileWaitingForTheLock = [] {
+            };
+            store.lockHeldElsewhere = [&, first = true]() mutable {
+                std::exchange(first, false) ? reached.set_value() : void();
+                return open.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+            };
+        }
         HistoryFile file(store);
         file.read();
         history::HistoryWriter writer(file, [] {});
@@ -312,10 +321,13 @@ private slots:
         QCOMPARE(ending.safe, diskAnswers);
         if (!diskAnswers) {
             QCOMPARE(ending.account,
-                     std::string(
-                         "the disk has not confirmed the write of 1 saved password(s) to memory: "
-                         "what it wrote is beside the file, and the next start finishes it. 2 "
-                         "saved password(s) saved after it were not written: they are lost."));
+                     (gate == "flock" ? std::string("1 saved password(s) were still waiting for "
+                                                    "the lock on memory: they are lost.")
+                                      : std::string("the disk has not confirmed the write of 1 "
+                                                    "saved password(s) to memory: what it wrote "
+                                                    "is beside the file, and the next start "
+                                                    "finishes it.")) +
+                         " 2 saved password(s) saved after it were not written: they are lost.");
             return;
         }
         // Every save written since it began is told: a, under way, then b and c.

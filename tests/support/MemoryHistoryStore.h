@@ -6,6 +6,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 
 // A history file kept in memory: `stored` is what a read finds, with the leftovers beside it, and
 // what an update replaces.
@@ -22,7 +23,11 @@ public:
     std::function<void()> whileWriting = [] {
     };
     std::function<void()> whileWaitingForTheLock = [] {
-    }; // another copy's write, say
+    }; // a flock call that does not come back: a network home gone
+    // While true, flock answers every 10 ms that another program holds the lock.
+    std::function<bool()> lockHeldElsewhere = [] {
+        return false;
+    };
 
     std::string location() const override { return "memory"; }
 
@@ -43,6 +48,10 @@ public:
         lockWait = wait;
         beginStep(platform::WritePhase::WaitingForLock);
         whileWaitingForTheLock();
+        while (lockHeldElsewhere()) {
+            beginStep(platform::WritePhase::WaitingForLock);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         beginStep(platform::WritePhase::None);
         if (!failWith.empty()) {
             return {failWith};
