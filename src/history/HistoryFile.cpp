@@ -46,33 +46,9 @@ HistoryFile::Loaded HistoryFile::read() {
 
 std::string HistoryFile::keep(const std::string& entry) {
     try {
-        pending_.push_back(entry);
+        ledger_.add(entry);
     } catch (const std::bad_alloc&) {
         return OutOfMemory;
-    }
-    if (pending_.size() > std::size_t(HistoryTable::Capacity)) {
-        dropOldestPending();
-    }
-    return {};
-}
-
-void HistoryFile::dropOldestPending() {
-    pending_.pop_front();
-    if (alreadyInFile_ > 0) {
-        --alreadyInFile_;
-    } else if (givenBackPending_ > 0) {
-        --givenBackPending_;
-    }
-}
-
-std::string HistoryFile::unsavedSummary() const {
-    // Saves given back stay described by the files that carried them until they are written.
-    if (const std::size_t lost = pending_.size() - alreadyInFile_ - givenBackPending_; lost > 0) {
-        return "Saved passwords lost: " + std::to_string(lost) + ".";
-    }
-    if (!pending_.empty()) {
-        return "Saved passwords in it that the disk did not confirm: " +
-               std::to_string(pending_.size()) + ".";
     }
     return {};
 }
@@ -80,25 +56,28 @@ std::string HistoryFile::unsavedSummary() const {
 void HistoryFile::giveBack(const platform::Leftover& leftover, platform::NewHistory& newHistory) {
     // Its last `carried` records are the saves it carried: only a file read whole, every byte a
     // record in the program's own format, says which those are.
-    const std::vector<std::string> records =
-        leftover.problem.empty() ? completeRecords(leftover.bytes) : std::vector<std::string>();
-    if (leftover.carried > 0 && (!leftover.problem.empty() || leftover.carried > records.size() ||
-                                 formatHistory(records).size() != leftover.bytes.size())) {
-        notices_.push_back(leftover.name + ", left by a write cut short, holds " +
-                           std::to_string(leftover.carried) +
-                           " saved password(s) that could not be given back: " +
-                           (leftover.problem.empty() ? "it is torn, or not in the history's format"
-                                                     : leftover.problem) +
-                           ". It was left as it is.");
+    const std::vector<std::string> records = completeRecords(leftover.bytes);
+    if (!leftover.problem.empty() ||
+        (leftover.carried > 0 && (leftover.carried > records.size() ||
+                                  formatHistory(records).size() != leftover.bytes.size()))) {
+        const std::string holds = leftover.carried > 0
+                                      ? std::to_string(leftover.carried) + " saved password(s)"
+                                      : std::to_string(records.size()) + " password(s)";
+        notices_.push_back(leftover.path + ", left by a write cut short, holds " + holds +
+                           " that could not be given back: " +
+                           (leftover.problem.empty()
+                                ? "it is torn, or not in the history's format: copy what "
+                                  "you need into the history, then remove it"
+                                : leftover.problem) +
+                           ".");
         return;
     }
-    const auto first = pending_.begin() + std::ptrdiff_t(alreadyInFile_ + givenBackPending_);
-    pending_.insert(first, records.end() - std::ptrdiff_t(leftover.carried), records.end());
-    givenBack_.insert(givenBack_.end(), records.end() - std::ptrdiff_t(leftover.carried),
-                      records.end());
-    givenBackPending_ += leftover.carried;
-    while (pending_.size() > std::size_t(HistoryTable::Capacity)) {
-        dropOldestPending();
+    const std::vector<std::string> carried(records.end() - std::ptrdiff_t(leftover.carried),
+                                           records.end());
+    if (ledger_.giveBack(carried) > 0) {
+        givenBack_.saves.insert(givenBack_.saves.end(), carried.begin(), carried.end());
+        std::erase(givenBack_.saves, std::string());
+        givenBack_.ownSavesAfter = ledger_.counts().inMemory;
     }
     newHistory.taken.push_back(leftover.name);
 }
@@ -115,12 +94,11 @@ std::optional<platform::NewHistory> HistoryFile::rewrite(const platform::LockedH
     }
     HistoryTable merged;
     merged.load(parseHistory(now.bytes));
-    for (std::size_t i = alreadyInFile_; i < pending_.size(); ++i) {
-        merged.save(pending_[i]);
+    for (const std::string& entry : ledger_.toWrite()) {
+        merged.save(entry);
     }
     newHistory.bytes = formatHistory(merged.entries(), platform::HistoryStore::LargestFile);
-    newHistory.carried =
-        std::min(pending_.size() - alreadyInFile_ - givenBackPending_, recordsIn(newHistory.bytes));
+    newHistory.carried = std::min(ledger_.counts().inMemory, recordsIn(newHistory.bytes));
     return newHistory;
 }
 
@@ -140,13 +118,10 @@ std::string HistoryFile::write(std::chrono::milliseconds lockWait) {
         unconfirmed_ = false;
         try {
             const platform::HistoryStore::Outcome outcome = store_.update(rewriteNow, lockWait);
-            if (outcome.replaced) {
-                givenBackPending_ = 0; // their files are gone: the history holds them
-            }
             if (!outcome.problem.empty()) {
                 unconfirmed_ = outcome.replaced;
                 if (outcome.replaced) {
-                    alreadyInFile_ = pending_.size();
+                    ledger_.inPlaceUnconfirmed(); // the leftovers' files are gone
                 }
                 return outcome.problem;
             }
@@ -156,8 +131,7 @@ std::string HistoryFile::write(std::chrono::milliseconds lockWait) {
         if (!problem.empty()) {
             return problem;
         }
-        pending_.clear();
-        alreadyInFile_ = givenBackPending_ = 0;
+        ledger_.clear();
     }
     return {};
 }

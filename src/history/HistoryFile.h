@@ -1,9 +1,9 @@
 #pragma once
 
+#include "history/SaveLedger.h"
 #include "platform/HistoryStore.h"
 
 #include <chrono>
-#include <deque>
 #include <optional>
 #include <string>
 #include <utility>
@@ -57,21 +57,20 @@ public:
     // but the disk did not confirm it (the flush after the swap failed).
     bool unconfirmed() const { return unconfirmed_; }
 
-    // How many saves of this run are not safely on disk yet.
-    std::size_t pending() const { return pending_.size(); }
-
-    // What a failed write leaves of this run's saves, as a sentence for a person: how many are
-    // lost, or else how many are in the file but not confirmed by the disk. Empty when nothing
-    // is pending.
-    std::string unsavedSummary() const;
+    // Where each save of this run that is not safely on disk stands.
+    const SaveLedger& ledger() const { return ledger_; }
 
     std::string location() const { return store_.location(); }
     // The step the write under way is at: asked from any thread.
     platform::HistoryStore::Progress progress() const { return store_.progress(); }
 
     // The saves that leftovers carried, given back by the writes since the last call, oldest
-    // first: they go before this run's own saves in the history.
-    std::vector<std::string> takeGivenBack() { return std::exchange(givenBack_, {}); }
+    // first, and how many of this run's own saves the history has after them.
+    struct GivenBack {
+        std::vector<std::string> saves;
+        std::size_t ownSavesAfter = 0;
+    };
+    GivenBack takeGivenBack() { return std::exchange(givenBack_, {}); }
     // What a person must hear once of leftovers whose saves could not be given back.
     std::vector<std::string> takeNotices() { return std::exchange(notices_, {}); }
 
@@ -79,17 +78,10 @@ private:
     std::optional<platform::NewHistory> rewrite(const platform::LockedHistory& now,
                                                 std::string& problem);
     void giveBack(const platform::Leftover& leftover, platform::NewHistory& newHistory);
-    void dropOldestPending();
 
     platform::HistoryStore& store_;
-    std::deque<std::string> pending_; // oldest first, at most 101: older ones would be dropped
-    // How many of the oldest pending saves the file already holds: a write put them in place,
-    // but the disk did not confirm it. The next write confirms them without adding them again.
-    std::size_t alreadyInFile_ = 0;
-    // How many pending saves after those were given back from leftovers that still describe
-    // them: a new write's file does not count them as its own.
-    std::size_t givenBackPending_ = 0;
-    std::vector<std::string> givenBack_;
+    SaveLedger ledger_;
+    GivenBack givenBack_;
     std::vector<std::string> notices_;
     bool unconfirmed_ = false;
     std::string refusal_; // why the file is never written in this run, if it is not

@@ -71,10 +71,11 @@ std::optional<WriteReport> HistoryWriter::nextReport() {
         reports_.pop_front();
         return report;
     }
-    if (std::exchange(reportLost_, false)) {
+    if (reportLost_) {
         WriteReport report;
+        report.cause = *std::exchange(reportLost_, std::nullopt);
         report.problem = OutOfMemory;
-        report.pending = handedOver_;
+        report.saves = file_.ledger().counts();
         return report;
     }
     return std::nullopt;
@@ -119,8 +120,13 @@ std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& 
                         : startWrite_      ? Cause::Start
                                            : Cause::Retry;
     startWrite_ = false;
-    // Only one write runs at a time, so what the file holds pending can be asked here.
-    const std::size_t carried = queued_.size() + file_.pending();
+    // Kept in the ledger under the mutex, so that every save is counted once at every instant:
+    // queued, or kept.
+    bool notKept = false;
+    for (const std::string& entry : std::exchange(queued_, {})) {
+        notKept = !file_.keep(entry).empty() || notKept;
+    }
+    const std::size_t carried = file_.ledger().counts().total();
     if (last && cause != Cause::Close && carried == 0) {
         return settle(); // nothing left to write
     }
@@ -129,18 +135,21 @@ std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& 
     const auto lockWait = last && carried > 0     ? HistoryFile::CloseLockWait
                           : cause == Cause::Retry ? HistoryFile::RetryLockWait
                                                   : HistoryFile::SaveLockWait;
-    const std::vector<std::string> saves = std::exchange(queued_, {});
-    carrying_ = carried;
+    const std::size_t handedOver = handedOver_;
     writing_ = true;
     lock.unlock();
-    WriteReport report = writeOrReport(saves, cause, lockWait);
+    WriteReport report = writeOrReport(cause, lockWait);
     lock.lock();
-    carrying_ = 0;
     writing_ = false;
+    report.handedOver = handedOver;
+    if (notKept) {
+        report.notKept = true;
+        report.problem = report.problem.empty() ? OutOfMemory : report.problem;
+    }
     if (abandoned_) {
         return std::nullopt; // the program is ending without waiting for this write
     }
-    const bool retry = report.pending > 0 && report.mayWrite;
+    const bool retry = report.saves.total() > 0 && report.mayWrite;
     try {
         if (finishing_) {
             finishWritten_ += report.problem.empty() ? report.written : 0;
@@ -150,53 +159,38 @@ std::optional<bool> HistoryWriter::writeWhatIsDue(std::unique_lock<std::mutex>& 
         }
         reports_.push_back(std::move(report));
     } catch (const std::bad_alloc&) {
-        reportLost_ = true;
+        reportLost_ = cause;
     }
     reportReady_();
     return last ? settle() : std::optional(retry);
 }
 
-WriteReport HistoryWriter::writeOrReport(const std::vector<std::string>& saves, Cause cause,
-                                         std::chrono::milliseconds lockWait) noexcept {
+WriteReport HistoryWriter::writeOrReport(Cause cause, std::chrono::milliseconds lockWait) noexcept {
     // Nothing may leave this thread as an exception: a failure is a report.
     try {
-        return write(saves, cause, lockWait);
+        return write(cause, lockWait);
     } catch (...) {
     }
+    WriteReport report; // without words, should there be no memory for them
+    report.cause = cause;
+    report.saves = file_.ledger().counts();
+    report.mayWrite = file_.mayWrite();
     try {
-        WriteReport report;
-        report.cause = cause;
         report.problem = OutOfMemory;
-        report.pending = file_.pending() + saves.size();
-        report.mayWrite = file_.mayWrite();
-        return report;
     } catch (...) {
-        WriteReport report; // a report without words
-        report.cause = cause;
-        return report;
     }
+    return report;
 }
 
-WriteReport HistoryWriter::write(const std::vector<std::string>& saves, Cause cause,
-                                 std::chrono::milliseconds lockWait) {
+WriteReport HistoryWriter::write(Cause cause, std::chrono::milliseconds lockWait) {
     WriteReport report;
     report.cause = cause;
-    std::string notKept;
-    for (const std::string& entry : saves) {
-        if (std::string problem = file_.keep(entry); !problem.empty()) {
-            notKept = std::move(problem);
-        }
-    }
-    const std::size_t pending = file_.pending();
+    const std::size_t kept = file_.ledger().counts().total();
     report.problem = file_.write(lockWait);
-    if (report.problem.empty()) {
-        report.problem = notKept;
-        report.written = pending;
-    }
+    report.written = report.problem.empty() ? kept : 0;
     report.unconfirmed = file_.unconfirmed();
     report.mayWrite = file_.mayWrite();
-    report.pending = file_.pending();
-    report.unsavedSummary = file_.unsavedSummary();
+    report.saves = file_.ledger().counts();
     report.givenBack = file_.takeGivenBack();
     report.notices = file_.takeNotices();
     return report;
@@ -209,7 +203,7 @@ HistoryWriter::WriterState HistoryWriter::state() const {
 
 HistoryWriter::WriterState HistoryWriter::stateNow() const {
     using platform::WritePhase;
-    WriterState state{done_, WritePhase::None, {}, carrying_, queued_.size()};
+    WriterState state{done_, WritePhase::None, {}, file_.ledger().counts(), queued_.size()};
     if (writing_) {
         const platform::HistoryStore::Progress progress = file_.progress();
         state.phase = progress.phase;
@@ -220,29 +214,8 @@ HistoryWriter::WriterState HistoryWriter::stateNow() const {
     return state;
 }
 
-std::string HistoryWriter::whatEndingNowLeaves(const WriterState& state) const {
-    using platform::WritePhase;
-    const std::string file = file_.location();
-    const std::string saves = count(state.carried);
-    std::string words;
-    if (state.carried > 0) {
-        switch (state.phase) {
-        case WritePhase::WaitingForLock:
-            words = saves + " were still waiting for the lock on " + file + ": they are lost.";
-            break;
-        case WritePhase::Flushing:
-            // Its new file holds every save it carries; only the disk has not confirmed it.
-            words = "the disk has not confirmed the write of " + saves + " to " + file +
-                    ": what it wrote is beside the file, and the next start finishes it.";
-            break;
-        case WritePhase::InPlace:
-            words = saves + " are in " + file + ", but the disk has not confirmed it.";
-            break;
-        default: // nothing of them is beside the file yet
-            words = "the disk has not answered while " + saves + " were being written to " + file +
-                    ": they are lost.";
-        }
-    }
+std::string HistoryWriter::whatEndingNowLeaves(const WriterState& state, bool ending) const {
+    std::string words = whereSavesStand(state.saves, file_.location(), state.phase, ending);
     if (state.behind > 0) {
         words += (words.empty() ? "" : " ") + count(state.behind) +
                  " saved after it were not written: they are lost.";
@@ -265,20 +238,27 @@ HistoryWriter::Ending HistoryWriter::finish(std::chrono::milliseconds diskSilenc
         if (abandoned_ || now.silentFor >= diskSilence ||
             (lockWait == LockWait::GiveUp && now.phase == platform::WritePhase::WaitingForLock)) {
             abandoned_ = true;
-            return {!now.atStake(), whatEndingNowLeaves(now)};
+            return {!now.atStake(), whatEndingNowLeaves(now, true)};
         }
         lock.unlock();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         lock.lock();
     }
-    if (!last_ || last_->pending == 0) {
-        return {true, finishWritten_ == 0
-                          ? std::string()
-                          : count(finishWritten_) + " kept in memory were written to " +
-                                file_.location() + "."};
+    if (!last_ || last_->saves.atRisk() == 0) {
+        std::string account = finishWritten_ == 0
+                                  ? std::string()
+                                  : count(finishWritten_) + " kept in memory were written to " +
+                                        file_.location() + ".";
+        if (last_ && last_->saves.besideFile > 0) {
+            account +=
+                (account.empty() ? "" : " ") +
+                whereSavesStand(last_->saves, file_.location(), platform::WritePhase::None, true);
+        }
+        return {true, account};
     }
-    return {false, "the saved passwords kept in memory could not be written to " +
-                       file_.location() + ": " + last_->problem + ". " + last_->unsavedSummary};
+    return {false,
+            "the last write to " + file_.location() + " failed: " + last_->problem + ". " +
+                whereSavesStand(last_->saves, file_.location(), platform::WritePhase::None, true)};
 }
 
 } // namespace history

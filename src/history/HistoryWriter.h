@@ -20,14 +20,15 @@ namespace history {
 struct WriteReport {
     enum class Cause { Save, Retry, Close, Start };
     Cause cause = Cause::Save;
-    std::string problem;      // empty when it worked
-    bool unconfirmed = false; // the file holds the saves, but the disk did not confirm them
-    bool mayWrite = true;     // false when the file is never written in this run
-    std::size_t written = 0;  // how many kept saves it wrote, when it worked
-    std::size_t pending = 0;  // saves of this run not safely on disk after it
-    std::string unsavedSummary;
-    std::vector<std::string> givenBack; // saves of leftovers that it gave back, oldest first
-    std::vector<std::string> notices;   // leftovers whose saves could not be given back
+    std::string problem;              // empty when it worked
+    bool unconfirmed = false;         // the file holds the saves, but the disk did not confirm them
+    bool mayWrite = true;             // false when the file is never written in this run
+    bool notKept = false;             // a save could not even be kept in memory: it is lost
+    std::size_t written = 0;          // how many kept saves it wrote, when it worked
+    SaveLedger::Counts saves;         // where this run's saves not safely on disk stand after it
+    std::size_t handedOver = 0;       // how many saves had been handed over when it began
+    HistoryFile::GivenBack givenBack; // saves of leftovers that it gave back
+    std::vector<std::string> notices; // leftovers whose saves could not be given back
 };
 
 // The one owner of every save handed over, from the moment the window hands it over until it is
@@ -74,14 +75,14 @@ public:
         // How long the disk itself has not answered (a wait for another program's lock counts
         // only while flock has not answered); zero when no write is under way.
         std::chrono::steady_clock::duration silentFor{};
-        std::size_t carried = 0; // saves that the write under way carries
-        std::size_t behind = 0;  // handed over after it, not written yet
-        bool atStake() const { return carried + behind > 0; }
+        SaveLedger::Counts saves; // not safely on disk: carried by the write under way, if any
+        std::size_t behind = 0;   // handed over after it, not written yet
+        bool atStake() const { return saves.atRisk() + behind > 0; }
     };
     WriterState state() const;
     // What ending now leaves of the saves, as a sentence for a person, from the step the write
     // under way is at; empty when no save is at stake.
-    std::string whatEndingNowLeaves(const WriterState& state) const;
+    std::string whatEndingNowLeaves(const WriterState& state, bool ending) const;
 
     // What finish() came to.
     struct Ending {
@@ -105,9 +106,8 @@ private:
     // kept saves wait for a retry, or nothing once no write is to follow.
     std::optional<bool> writeWhatIsDue(std::unique_lock<std::mutex>& lock);
     WriterState stateNow() const; // with mutex_ held
-    WriteReport write(const std::vector<std::string>& saves, WriteReport::Cause cause,
-                      std::chrono::milliseconds lockWait);
-    WriteReport writeOrReport(const std::vector<std::string>& saves, WriteReport::Cause cause,
+    WriteReport write(WriteReport::Cause cause, std::chrono::milliseconds lockWait);
+    WriteReport writeOrReport(WriteReport::Cause cause,
                               std::chrono::milliseconds lockWait) noexcept;
 
     HistoryFile& file_;
@@ -117,7 +117,6 @@ private:
     std::condition_variable wake_;    // the thread waits on it for work
     std::vector<std::string> queued_; // handed over, not taken by a write yet
     std::size_t handedOver_ = 0;
-    std::size_t carrying_ = 0; // saves that the write under way carries; 0 when none is
     bool closing_ = false;
     bool startWrite_ = false; // leftovers wait to be given back
     bool finishing_ = false;
@@ -128,7 +127,9 @@ private:
     bool abandoned_ = false;          // finish() gave up on the write under way
     std::optional<WriteReport> last_; // the last write's report, once done_
     std::deque<WriteReport> reports_; // for the thread that takes them
-    bool reportLost_ = false;         // one could not be kept, for want of memory
+    // A report that could not be kept, for want of memory: its cause, so that a lost close's
+    // report still ends the program.
+    std::optional<WriteReport::Cause> reportLost_;
 
     std::thread thread_; // started once all the above is in place
 };

@@ -55,7 +55,7 @@ std::string syncFolder(const std::string& folder) {
 } // namespace
 
 ReplaceResult replaceFile(const RealFile& file, const std::string& bytes, std::size_t carried,
-                          const HistoryLock& lock,
+                          const HistoryLock& lock, std::vector<HeldLeftover>& described,
                           const std::function<void(WritePhase)>& beginStep) {
     beginStep(WritePhase::Making);
     const std::string path = file.path();
@@ -66,11 +66,9 @@ ReplaceResult replaceFile(const RealFile& file, const std::string& bytes, std::s
         replacing.outcome = {because("a new file beside it could not be created")};
         return replacing;
     }
-    // Locked while this write works on it, through a descriptor of its own that outlives the
-    // close below: a file that can be locked is a leftover. The umask may have taken the
-    // owner's own rights away.
-    Descriptor held(::dup(temporary.get()));
-    std::string problem = held.get() < 0 || ::flock(held.get(), LOCK_EX | LOCK_NB) != 0
+    // Locked while this write works on it: a file that can be locked is a leftover. The umask
+    // may have taken the owner's own rights away.
+    std::string problem = ::flock(temporary.get(), LOCK_EX | LOCK_NB) != 0
                               ? because("the new file beside it could not be locked")
                           : ::fchmod(temporary.get(), S_IRUSR | S_IWUSR) != 0
                               ? because("its permissions could not be set")
@@ -81,29 +79,36 @@ ReplaceResult replaceFile(const RealFile& file, const std::string& bytes, std::s
         beginStep(WritePhase::Flushing);
         problem = flushed(temporary.get()) ? std::string() : systemReason();
     }
-    if (const std::string closed = temporary.close(); problem.empty()) {
-        problem = closed;
-    }
     if (problem.empty() && !lock.isTheLock()) {
         replacing.lockLost = true;
         problem = "its lock file was removed during the write";
+    }
+    if (problem.empty()) {
+        problem = markTaken(file, described, temporaryName);
     }
     if (problem.empty() && ::rename(temporaryName.c_str(), path.c_str()) != 0) {
         problem = because("the new file could not take its place");
     }
     if (!problem.empty()) {
+        // Should a taken leftover keep its taken name, the new file must stay: while it is there,
+        // the next start still gives that leftover back.
         struct stat status {};
-        if (::unlink(temporaryName.c_str()) != 0 && errno != ENOENT &&
-            ::fstat(held.get(), &status) == 0) {
-            replacing.leftBehind = HeldLeftover{temporaryName.substr(temporaryName.rfind('/') + 1),
-                                                {status.st_dev, status.st_ino},
-                                                std::move(held)};
+        if ((!unmarkTaken(file, described) ||
+             (::unlink(temporaryName.c_str()) != 0 && errno != ENOENT)) &&
+            ::fstat(temporary.get(), &status) == 0) {
+            const std::string name = temporaryName.substr(temporaryName.rfind('/') + 1);
+            replacing.leftBehind = HeldLeftover{
+                name, ownPart(name), {status.st_dev, status.st_ino}, std::move(temporary)};
         }
         replacing.outcome = {problem};
         return replacing;
     }
     beginStep(WritePhase::InPlace);
-    replacing.outcome = {syncFolder(file.folder), true};
+    std::string folderFlushed = syncFolder(file.folder);
+    if (const std::string closed = temporary.close(); folderFlushed.empty()) {
+        folderFlushed = closed;
+    }
+    replacing.outcome = {folderFlushed, true};
     return replacing;
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -22,14 +23,19 @@ struct ReplaceResult {
 
 // Replaces `file` with `bytes`, whose last `carried` records are saves that no other file
 // describes: writes them to a new file beside it (a leftover, should the write be cut short
-// before it takes the file's place), private to its owner and owned as the old one was, flushes it
-// to disk, checks that `lock` is still the lock, renames the new file over the old one and flushes
-// the folder, checking every step. A failure before the rename leaves the old file whole; a failure
-// after it says that the file was replaced. Deliberately not QSaveFile: Qt 6.4's commit() does not
-// report a failed final flush, it never flushes the folder, and this also runs from the exit hook,
-// where as little of Qt as possible should be involved. `beginStep` is told as each step begins.
+// before it takes the file's place), private to its owner and owned as the old one was, flushes
+// it to disk, checks that `lock` is still the lock, marks the leftovers `described` (whose saves
+// `bytes` holds too) as taken by it, renames the new file over the old one and flushes the
+// folder, checking every step. A failure before the rename leaves the old file whole, and puts
+// the leftovers' names back before the new file goes; a failure after it says that the file was
+// replaced. The new file is locked through its one descriptor until it is renamed or removed: on
+// NFS a flock is a POSIX lock, which any close of the file lets go.
+// Deliberately not QSaveFile: Qt 6.4's commit() does not report a failed final flush, it never
+// flushes the folder, and this also runs from the exit hook, where as little of Qt as possible
+// should be involved.
+// `beginStep` is told as each step begins.
 ReplaceResult replaceFile(const RealFile& file, const std::string& bytes, std::size_t carried,
-                          const HistoryLock& lock,
+                          const HistoryLock& lock, std::vector<HeldLeftover>& described,
                           const std::function<void(WritePhase)>& beginStep);
 
 } // namespace platform

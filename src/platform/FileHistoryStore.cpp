@@ -106,11 +106,16 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
         beginStep(WritePhase::Reaching);
         HistoryLock lock(file);
         beginStep(WritePhase::WaitingForLock);
-        const auto lockTaken = [this] { beginStep(WritePhase::WaitingForLock); };
+        const auto lockTaken = [this] {
+            beginStep(WritePhase::WaitingForLock);
+        };
         if (std::string problem = lock.acquire(lockWait, lockTaken); !problem.empty()) {
             return {problem};
         }
         beginStep(WritePhase::Reaching);
+        if (held_.size() >= MostHeld) {
+            return {"too many files of its own beside it could not be removed"};
+        }
         std::set<FileId> skip = passedOver_;
         for (const HeldLeftover& held : held_) {
             skip.insert(held.id);
@@ -130,7 +135,7 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
                 passedOver_.insert(leftover.id);
             }
         }
-        replacing = replaceFile(file, newHistory->bytes, newHistory->carried, lock,
+        replacing = replaceFile(file, newHistory->bytes, newHistory->carried, lock, held_,
                                 [this](WritePhase phase) { beginStep(phase); });
         if (replacing.leftBehind) {
             held_.push_back(std::move(*replacing.leftBehind));
@@ -139,7 +144,7 @@ HistoryStore::Outcome FileHistoryStore::update(const Rewrite& rewrite,
     // Once a history holding their saves is in place (even should the disk not confirm it:
     // the retry covers them), the files that described them go.
     if (replacing.outcome.replaced) {
-        held_ = removeLeftovers(file, std::move(held_));
+        removeLeftovers(file, held_);
     }
     return replacing.outcome;
 }

@@ -28,7 +28,8 @@ private:
     HistoryLocation location_;
     // Leftovers whose saves this run has taken in, and its own new files that could not be
     // removed: locked, so that no write takes them again, until a history holding their saves
-    // is in place.
+    // is in place. Each holds a descriptor: past a few, a write is refused rather than grow it.
+    static constexpr std::size_t MostHeld = 64;
     std::vector<HeldLeftover> held_;
     // Leftovers that this run's rewrite passed over (they could not be read whole): left as they
     // are, and offered once.

@@ -15,10 +15,13 @@ namespace platform {
 // history. Its last `carried` records are the saves that write carried, which no other file
 // describes.
 struct Leftover {
-    std::string name;        // in the history's folder, for messages
+    std::string name;        // in the history's folder
     std::string bytes;       // all of it, when `problem` is empty
     std::size_t carried = 0; // how many of its last records are the saves it carried
-    std::string problem;     // why it could not be read whole, if it could not
+    // Why its saves cannot be given back, and what the person can do, if they cannot: it cannot
+    // be opened or read whole, or it is of an earlier form.
+    std::string problem;
+    std::string path; // in full, for messages
 };
 
 // The history file's contents as found on disk.

@@ -204,11 +204,10 @@ void Form1::Form_Unload() {
     reports_.close();
 }
 
-void Form1::showGivenBack(const std::vector<std::string>& givenBack) {
-    // They were saved before this run's own saves, which stay the newest.
+void Form1::showGivenBack(const std::vector<std::string>& givenBack, std::size_t ownSavesAfter) {
     std::vector<std::string> entries = History.entries();
-    const auto ownSaves = std::ptrdiff_t(std::min(reports_.savesHandedOver(), entries.size()));
-    entries.insert(entries.end() - ownSaves, givenBack.begin(), givenBack.end());
+    const auto after = std::ptrdiff_t(std::min(ownSavesAfter, entries.size()));
+    entries.insert(entries.end() - after, givenBack.begin(), givenBack.end());
     History.load(entries);
     RefreshHistoryList();
 }

@@ -59,7 +59,7 @@ private:
     void copyFromList();
     void showPasswordBoxMenu(const QPoint& position);
     // Saves of leftovers, given back by the writer, join the list.
-    void showGivenBack(const std::vector<std::string>& givenBack);
+    void showGivenBack(const std::vector<std::string>& givenBack, std::size_t ownSavesAfter);
 
     void Form_Load();
     void Form_Unload();

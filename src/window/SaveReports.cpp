@@ -15,7 +15,24 @@ namespace {
 using Cause = history::WriteReport::Cause;
 using WriterState = history::HistoryWriter::WriterState;
 
-constexpr char RetriedSave[] = " It is kept and retried every few seconds until it is written.";
+// What follows for the saves from a write that failed before the close.
+std::string consequence(const history::WriteReport& report, const std::string& where) {
+    if (report.notKept) {
+        return " There was no memory to keep it either: it is lost.";
+    }
+    if (report.saves.total() == 0) {
+        // The leftovers whose saves it would have given back were not taken in.
+        return " They stay beside it, and a later write gives them back.";
+    }
+    if (!report.mayWrite) {
+        return " It is kept in this window only until Tavik closes.";
+    }
+    if (report.saves.inMemory > 0) {
+        return " It is kept and retried every few seconds until it is written.";
+    }
+    return " " + history::whereSavesStand(report.saves, where, platform::WritePhase::None, false) +
+           " Tavik tries again every few seconds.";
+}
 
 // How a message about a write that failed begins: what became of the saves, and in which file.
 std::string whatBecameOfTheSaves(const history::WriteReport& report, const std::string& file) {
@@ -122,11 +139,10 @@ void SaveReports::watchTheClose() {
 void SaveReports::askAboutASilentDisk(const WriterState& state) {
     QMessageBox box(
         QMessageBox::Warning, window_.windowTitle(),
-        QStringLiteral("The disk has not answered for %1 seconds, and the password "
-                       "history is not written yet.\n\nYou may wait for it, or "
-                       "quit: %2")
+        QStringLiteral("The disk has not answered for %1 seconds.\n\nYou may wait for it, or "
+                       "quit now: %2")
             .arg(std::chrono::duration_cast<std::chrono::seconds>(state.silentFor).count())
-            .arg(QString::fromStdString(writer_.whatEndingNowLeaves(state))),
+            .arg(QString::fromStdString(writer_.whatEndingNowLeaves(state, false))),
         QMessageBox::NoButton, &window_);
     box.setDefaultButton(box.addButton(tr("Wait"), QMessageBox::RejectRole));
     QPushButton* quit = box.addButton(tr("Quit"), QMessageBox::DestructiveRole);
@@ -155,8 +171,11 @@ void SaveReports::deliverReports() {
 }
 
 void SaveReports::historyWritten(const history::WriteReport& report) {
-    if (!report.givenBack.empty()) {
-        emit givenBack(report.givenBack);
+    if (!report.givenBack.saves.empty()) {
+        // After them in the history: this run's saves that the write carried, and those handed
+        // over since it began.
+        emit givenBack(report.givenBack.saves, report.givenBack.ownSavesAfter +
+                                                   writer_.savesHandedOver() - report.handedOver);
     }
     for (const std::string& notice : report.notices) {
         std::fprintf(stderr, "tavik: %s\n", notice.c_str());
@@ -176,12 +195,8 @@ void SaveReports::historyWritten(const history::WriteReport& report) {
         }
         faultCleared();
     } else {
-        // Saves of a leftover that were not taken in stay in its file, for a later write.
         reportProblem(whatBecameOfTheSaves(report, where_), report.problem,
-                      report.cause == Cause::Start && report.pending == 0
-                          ? " They stay beside it, and a later write gives them back."
-                      : report.mayWrite ? RetriedSave
-                                        : " It is kept in this window only until Tavik closes.");
+                      consequence(report, where_));
     }
 }
 
@@ -194,16 +209,23 @@ void SaveReports::historyClosed(const history::WriteReport& report) {
     }
     closeWatch_.stop();
     closeCameBack_ = true;
-    if (!report.problem.empty() && report.pending == 0) {
+    if (!report.problem.empty() && report.saves.atRisk() == 0 && !report.notKept) {
         // Nothing saved is lost: no alarm, and a success status.
-        std::fprintf(stderr, "tavik: %s %s: %s.\n", where_.c_str(),
+        const std::string beside =
+            report.saves.besideFile == 0
+                ? std::string()
+                : " " + history::whereSavesStand(report.saves, where_, platform::WritePhase::None,
+                                                 true);
+        std::fprintf(stderr, "tavik: %s %s: %s.%s\n", where_.c_str(),
                      report.unconfirmed ? "was rewritten, but the disk did not confirm it"
                                         : "was left as it was",
-                     report.problem.c_str());
+                     report.problem.c_str(), beside.c_str());
     } else if (!report.problem.empty()) {
         historyKept_ = false;
-        reportProblem(whatBecameOfTheSaves(report, where_), report.problem,
-                      " " + report.unsavedSummary, Always);
+        reportProblem(
+            whatBecameOfTheSaves(report, where_), report.problem,
+            " " + history::whereSavesStand(report.saves, where_, platform::WritePhase::None, true),
+            Always);
     }
     window_.close();
     emit closed();

@@ -60,8 +60,9 @@ public:
                               const std::string& consequence, Telling telling = OncePerFault);
 
 signals:
-    // Saves that leftovers carried, given back: they join the list, before this run's.
-    void givenBack(const std::vector<std::string>& saves);
+    // Saves that leftovers carried, given back: they join the list where the history has them,
+    // before the newest `ownSavesAfter` of this run's saves.
+    void givenBack(const std::vector<std::string>& saves, std::size_t ownSavesAfter);
     // The last write has come back, and the window has closed: the program may end.
     void closed();
 

@@ -186,7 +186,7 @@ e2e_generate >/dev/null
 e2e_save
 sleep 0.5
 kill -TERM "$TAVIK_PID"
-e2e_wait_for_report 'ending without waiting for the disk any longer: 1 saved password(s) were still waiting for the lock'
+e2e_wait_for_report 'ending without waiting for the disk any longer: 1 saved password(s) were only in memory: they are lost.'
 e2e_wait_for_exit 1
 rm "$E2E_DIR/lock-held"
 : >"$E2E_DIR/open-held"

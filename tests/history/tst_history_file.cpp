@@ -174,14 +174,14 @@ private slots:
 
         store.failWith = "No space left on device";
         QCOMPARE(saveNow(file, "b"), std::string("No space left on device"));
-        QCOMPARE(file.pending(), std::size_t(1));
+        QCOMPARE(file.ledger().counts().total(), std::size_t(1));
         QCOMPARE(file.write(), std::string("No space left on device"));
         QCOMPARE(store.bytes(), std::string("\"a\"\r\n"));
 
         // The next save writes both; the close then repeats neither.
         store.failWith.clear();
         QCOMPARE(saveNow(file, "c"), std::string());
-        QCOMPARE(file.pending(), std::size_t(0));
+        QCOMPARE(file.ledger().counts().total(), std::size_t(0));
         QCOMPARE(file.write(), std::string());
         QCOMPARE(store.lockWait, HistoryFile::CloseLockWait); // the close waits longer
         QCOMPARE(history::parseHistory(store.bytes()), (Entries{"a", "b", "c"}));
@@ -192,7 +192,7 @@ private slots:
             saveNow(file, password);
         }
         store.failWith.clear();
-        QCOMPARE(file.pending(), std::size_t(101));
+        QCOMPARE(file.ledger().counts().total(), std::size_t(101));
         QCOMPARE(file.write(), std::string());
         QCOMPARE(history::parseHistory(store.bytes()), Entries(kept.begin() + 1, kept.end()));
     }
@@ -224,13 +224,16 @@ private slots:
         const history::HistoryWriter::Ending ending = closing.finish(std::chrono::milliseconds(0));
         QVERIFY(!ending.safe);
         QCOMPARE(ending.account,
-                 std::string("the saved passwords kept in memory could not be written to memory: "
-                             "No space left on device. Saved passwords lost: 1."));
+                 std::string("the last write to memory failed: No space left on device. 1 saved "
+                             "password(s) were only in memory: they are lost."));
     }
 
     // A program that ends through exit(), as when the X server goes, still says where its saves
     // stand (in a child process, which it ends): the exit hook writes the save kept in memory.
     void aProgramEndingOnItsOwnTellsWhereItsSavesStand() {
+#ifdef __SANITIZE_THREAD__
+        QSKIP("ThreadSanitizer holds a signal back in a forked child");
+#endif
         int pipeEnds[2];
         QVERIFY(::pipe(pipeEnds) == 0);
         const pid_t child = ::fork();
@@ -321,8 +324,8 @@ private slots:
         QCOMPARE(ending.safe, diskAnswers);
         if (!diskAnswers) {
             QCOMPARE(ending.account,
-                     (gate == "flock" ? std::string("1 saved password(s) were still waiting for "
-                                                    "the lock on memory: they are lost.")
+                     (gate == "flock" ? std::string("1 saved password(s) were only in memory: "
+                                                    "they are lost.")
                                       : std::string("the disk has not confirmed the write of 1 "
                                                     "saved password(s) to memory: what it wrote "
                                                     "is beside the file, and the next start "

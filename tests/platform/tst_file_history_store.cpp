@@ -24,6 +24,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using platform::FileHistoryStore;
@@ -40,11 +41,12 @@ struct Fault {
     int error = 0;
     int skip = 0;
     bool shortWrite = false;
+    bool once = false; // fails one call only
 } fault;
 
 bool failing(const char* call) {
     const bool fails = fault.call == call && fault.skip-- <= 0 && (errno = fault.error, true);
-    if (fails && fault.error == EINTR) {
+    if (fails && (fault.error == EINTR || fault.once)) {
         fault.call.clear(); // a signal interrupts one call
     }
     return fails;
@@ -69,6 +71,7 @@ template <typename Function> Function* real(const char* name) {
 }
 #define INJECTABLE(call, parameters, arguments)                                                    \
     extern "C" int call parameters {                                                               \
+        whileIn(#call);                                                                            \
         return failing(#call) ? -1 : real<int parameters>(#call) arguments;                        \
     }
 extern "C" int mkostemp(char* name, int flags) {
@@ -90,6 +93,7 @@ extern "C" int flock(int fd, int operation) {
 // A disk gone read-only under a write: its new file cannot be removed.
 int unlinkFails = 0;
 extern "C" int unlink(const char* path) {
+    whileIn("unlink");
     return unlinkFails ? (errno = unlinkFails, -1) : real<int(const char*)>("unlink")(path);
 }
 
@@ -126,8 +130,10 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
     va_end(arguments);
     whileAtTheLock(flags & O_CREAT ? "create" : "openat", path);
     const bool fails = (flags & O_CREAT) ? failing("openat")
-                                         : std::string_view(path).ends_with(".lock") &&
-                                               failing("opening the lock");
+                       : std::string_view(path).ends_with(".lock")
+                           ? failing("opening the lock")
+                           : std::string_view(path).find(".tavik-") != std::string_view::npos &&
+                                 failing("opening a leftover");
     return fails ? -1 : real<int(int, const char*, int, ...)>("openat")(folder, path, flags, mode);
 }
 
@@ -180,6 +186,11 @@ QByteArray contentsOf(const QString& path) {
 }
 
 } // namespace
+
+// Where the saves of `file` that are not safely on disk stand, should the program end now.
+std::string standing(const history::HistoryFile& file) {
+    return history::whereSavesStand(file.ledger().counts(), "F", platform::WritePhase::None, true);
+}
 
 class FileHistoryStoreTest : public QObject {
     Q_OBJECT
@@ -288,19 +299,30 @@ private slots:
             << QByteArray("none") << abc << 1 << me << QByteArray("\"c\"\r\n") << QString();
         QTest::newRow("a first write's, all its own")
             << QByteArray("none") << ab << 2 << me << ab << QString();
-        const QString cannot = "passwords.txt.tavik-unfinished-1-Ab12Cd, left by a write cut "
-                               "short, holds 1 saved password(s) that could not be given back: ";
-        QTest::newRow("a torn tail") << ab << abc + QByteArray("\"d\0\0", 4) << 1 << me << ab
-                                     << cannot + "it is torn, or not in the history's format. "
-                                                 "It was left as it is.";
+        const QString cannot = path() + ".tavik-unfinished-1-Ab12Cd, left by a write cut short, "
+                                        "holds 1 saved password(s) that could not be given back: ";
+        const QString torn = "it is torn, or not in the history's format: copy what you need "
+                             "into the history, then remove it.";
+        QTest::newRow("a torn tail")
+            << ab << abc + QByteArray("\"d\0\0", 4) << 1 << me << ab << cannot + torn;
         QTest::newRow("not in the format")
-            << ab << QByteArray("\"a\"\r\"b\"\r\"c\"\r") << 1 << me << ab
-            << cannot + "it is torn, or not in the "
-                        "history's format. It was left as it is.";
+            << ab << QByteArray("\"a\"\r\"b\"\r\"c\"\r") << 1 << me << ab << cannot + torn;
         QTest::newRow("fewer records than it carried")
             << ab << ab << 3 << me << ab
-            << QString(cannot).replace("-1-", "-3-").replace("holds 1", "holds 3") +
-                   "it is torn, or not in the history's format. It was left as it is.";
+            << QString(cannot).replace("-1-", "-3-").replace("holds 1", "holds 3") + torn;
+        QTest::newRow("unreadable to its owner")
+            << ab << abc << 1 << me << ab
+            << cannot + "it cannot be opened (Permission denied): make it readable and writable "
+                        "to you, or remove it.";
+        QTest::newRow("an earlier build's")
+            << ab << abc << -1 << me << ab
+            << QString(cannot).replace("-1-", "-").replace("1 saved", "3") +
+                   "it was left by an earlier version of Tavik, which did not record which of "
+                   "its passwords were saves: copy what you need into the history, then remove "
+                   "it.";
+        QTest::newRow("empty, cut short as it was made")
+            << ab << QByteArray() << 1 << me << ab << QString();
+        QTest::newRow("a live write's") << ab << abc << 1 << me << ab << QString();
         QTest::newRow("nothing of its own, torn") << ab << ab + "\"c" << 0 << me << ab << QString();
         QByteArray hundredAndOne;
         for (int i = 1; i <= 101; ++i) {
@@ -311,8 +333,8 @@ private slots:
         const QByteArray mib = ab + '"' + QByteArray(1048576 - 14, 'x') + "\"\r\n";
         QTest::newRow("1 MiB") << ab << mib << 1 << me << mib << QString();
         QTest::newRow("over 1 MiB") << ab << QByteArray(1048577, '\n') << 1 << me << ab
-                                    << cannot + "it is too large to be a password history. It "
-                                                "was left as it is.";
+                                    << cannot + "it is too large to be a password history: "
+                                                "remove it.";
         QTest::newRow("another user's") << ab << abc << 1 << 1234u << ab << QString();
         QTest::newRow("another user's, beside their history")
             << ab << abc << 1 << 1234u << abc << QString();
@@ -338,14 +360,21 @@ private slots:
         QVERIFY(history != "none" ||
                 (QFile::remove(path()) &&
                  ::chown(QFile::encodeName(folder()).constData(), owner, owner) == 0));
-        QFile left(path() + QString(".tavik-unfinished-%1-Ab12Cd").arg(carried));
-        QVERIFY(left.open(QIODevice::WriteOnly) && left.write(cutShort) == cutShort.size());
+        QFile left(path() + ".tavik-unfinished-" +
+                   (carried < 0 ? QString() : QString::number(carried) + "-") + "Ab12Cd");
+        QVERIFY(left.open(QIODevice::ReadWrite) && left.write(cutShort) == cutShort.size());
         QVERIFY(::fchown(left.handle(), owner, owner) == 0 && left.flush());
+        const bool live = QTest::currentDataTag() == QByteArray("a live write's");
+        QVERIFY(!live || ::flock(left.handle(), LOCK_EX) == 0);
+        if (QTest::currentDataTag() == QByteArray("unreadable to its owner")) {
+            fault = Fault{"opening a leftover", EACCES, 0};
+        }
         history::HistoryFile file(store);
-        QVERIFY(file.read().leftoversBeside == ours);
+        QVERIFY(file.read().leftoversBeside == (ours && !live));
         QCOMPARE(file.write(), std::string());
+        fault = Fault{};
         QCOMPARE(contentsOf(path()), after);
-        QCOMPARE(left.exists(), !ours || !told.isEmpty());
+        QCOMPARE(left.exists(), !ours || !told.isEmpty() || live);
         const std::vector<std::string> notices = file.takeNotices();
         QCOMPARE(notices,
                  told.isEmpty() ? std::vector<std::string>() : std::vector{told.toStdString()});
@@ -535,17 +564,17 @@ private slots:
             return;
         }
         QCOMPARE(contentsOf(path()), swapped ? both : old);
-        QCOMPARE(file.pending(), std::size_t(1));
-        QCOMPARE(file.unsavedSummary(),
-                 std::string(swapped ? "Saved passwords in it that the disk did not confirm: 1."
-                                     : "Saved passwords lost: 1."));
+        QCOMPARE(standing(file), std::string(swapped ? "1 saved password(s) are in F, but the disk "
+                                                       "has not confirmed them."
+                                                     : "1 saved password(s) were only in memory: "
+                                                       "they are lost."));
         QCOMPARE(
             QDir(folder()).entryList(QDir::Files),
             (QStringList{QStringLiteral("passwords.txt"), QStringLiteral("passwords.txt.lock")}));
 
         QCOMPARE(file.write(), std::string());
         QCOMPARE(contentsOf(path()), both);
-        QCOMPARE(file.pending(), std::size_t(0));
+        QCOMPARE(standing(file), std::string());
     }
 
     // The real file is written, and its folder keeps its mode (setgid bit and all); a link into
@@ -746,12 +775,14 @@ private slots:
         history::HistoryFile file(store);
         fault = Fault{"write", EIO};
         QCOMPARE(saveNow(file, "c"), std::string("Input/output error"));
-        QCOMPARE(file.unsavedSummary(), std::string("Saved passwords lost: 1."));
+        QCOMPARE(standing(file), std::string("1 saved password(s) were only in memory: they are "
+                                             "lost. 1 saved password(s) stay beside F, and the "
+                                             "next start gives them back."));
         fault = Fault{"fsync", EIO, 1}; // the folder's
         QCOMPARE(saveNow(file, "d"),
                  std::string("its folder could not be flushed to disk (Input/output error)"));
-        QCOMPARE(file.unsavedSummary(),
-                 std::string("Saved passwords in it that the disk did not confirm: 3."));
+        QCOMPARE(standing(file),
+                 std::string("3 saved password(s) are in F, but the disk has not confirmed them."));
         fault = Fault{"write", EIO};
         std::vector<std::string> kept;
         for (int i = 1; i <= 101; ++i) {
@@ -826,8 +857,7 @@ private slots:
         QTest::addColumn<QString>("call");
         QTest::addColumn<int>("skip");
         QTest::addColumn<QString>("words");
-        const QString lost = "the disk has not answered while 1 saved password(s) were being "
-                             "written to FILE: they are lost.";
+        const QString lost = "1 saved password(s) were only in memory: they are lost.";
         QTest::newRow("making the folder") << "mkdirat" << 0 << lost;
         QTest::newRow("reading the history under the lock") << "read" << 0 << lost;
         QTest::newRow("making the new file") << "mkostemp" << 0 << lost;
@@ -838,7 +868,7 @@ private slots:
                                         "and the next start finishes it.";
         QTest::newRow("after the swap")
             << "fsync" << 1
-            << "1 saved password(s) are in FILE, but the disk has not confirmed it.";
+            << "1 saved password(s) are in FILE, but the disk has not confirmed them.";
     }
     void aWriteThatDoesNotComeBackIsToldByItsStep() {
         QFETCH(QString, call);
@@ -859,6 +889,64 @@ private slots:
         opening.set_value();
         QCOMPARE(QString::fromStdString(ending.account), words.replace("FILE", path()));
         QVERIFY(!ending.safe);
+    }
+
+    // A write that gives a leftover's save back, cut short (as by kill -9) at each of its calls in
+    // turn, in a child process: after the next start, each save is in the history once, or, when
+    // its new file was never whole, the newest save is lost; nothing else is left beside it.
+    void eachSaveIsDescribedOnceWhereverAWriteIsCutShort_data() {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<int>("skip");
+        QTest::addColumn<int>("mine"); // in the history after the next start
+        QTest::newRow("taking the lock") << "flock" << 0 << 0;
+        QTest::newRow("locking the leftover") << "flock" << 1 << 0;
+        QTest::newRow("reading the leftover") << "read" << 0 << 0;
+        QTest::newRow("making the new file") << "mkostemp" << 0 << 0;
+        QTest::newRow("locking it") << "flock" << 2 << 0;
+        QTest::newRow("writing it") << "write" << 0 << 0;
+        QTest::newRow("flushing it") << "fsync" << 0 << 1;
+        QTest::newRow("marking the leftover taken") << "rename" << 0 << 1;
+        QTest::newRow("putting the new file in place") << "rename" << 1 << 1;
+        QTest::newRow("flushing the folder") << "fsync" << 1 << 1;
+        QTest::newRow("removing the leftover") << "unlink" << 0 << 1;
+        QTest::newRow("putting the leftover's name back, its place refused") << "rename" << 2 << 1;
+    }
+    void eachSaveIsDescribedOnceWhereverAWriteIsCutShort() {
+        QFETCH(QString, call);
+        QFETCH(int, skip);
+        QFETCH(int, mine);
+        FileHistoryStore store(path().toStdString());
+        QCOMPARE(writeBytes(store, "\"old\"\r\n"), std::string());
+        QFile left(path() + ".tavik-unfinished-1-Ab12Cd");
+        QVERIFY(left.open(QIODevice::WriteOnly) && left.write("\"old\"\r\n\"given\"\r\n") > 0);
+        left.close();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            history::HistoryFile file(store);
+            file.read();
+            file.keep("mine");
+            if (QByteArray(QTest::currentDataTag()).endsWith("its place refused")) {
+                fault = Fault{"rename", EIO, 1, false, true};
+            }
+            during = {call.toStdString(), skip, [] {
+                          ::_exit(9);
+                      }};
+            file.write();
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QCOMPARE(WEXITSTATUS(status), 9); // cut short at that call
+        FileHistoryStore nextStart(path().toStdString());
+        history::HistoryFile next(nextStart);
+        next.read();
+        QCOMPARE(next.write(), std::string());
+        const QByteArray after = contentsOf(path());
+        QCOMPARE(after.count("\"given\""), 1);
+        QCOMPARE(after.count("\"mine\""), mine);
+        QCOMPARE(
+            QDir(folder()).entryList(QDir::Files),
+            (QStringList{QStringLiteral("passwords.txt"), QStringLiteral("passwords.txt.lock")}));
     }
 };
 
