@@ -91,10 +91,11 @@ public:
         stored.bytes = std::move(bytes);
     }
 
-private:
-    static inline std::recursive_mutex mutex_; // one for all: tests make a store afresh
     template <typename Step> auto locked(Step step) const -> decltype(step()) {
         const std::lock_guard lock(mutex_);
         return step();
     }
+
+private:
+    static inline std::recursive_mutex mutex_; // one for all: tests make a store afresh
 };

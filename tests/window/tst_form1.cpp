@@ -537,6 +537,21 @@ private slots:
         QCOMPARE(listItems(), (QStringList{third, second, second}));
     }
 
+    // Saves given back from a leftover join the list where the file has them: after this run's
+    // saves already written, before those the same write carried. An empty record is not a save.
+    void givenBackSavesShowWhereTheFileHasThem() {
+        const QString first = generate();
+        save();
+        store_->locked([this] {
+            store_->stored.leftovers = {{"left", "\"given\"\r\n\"\"\r\n", 2, {}, "left"}};
+        });
+        const QString second = generate();
+        save();
+        QCOMPARE(QString::fromStdString(store_->bytes()),
+                 QStringLiteral("\"%1\"\r\n\"given\"\r\n\"%2\"\r\n").arg(first, second));
+        QCOMPARE(listItems(), (QStringList{second, "given", first}));
+    }
+
     void copyingByHandKeepsTheSecretHint() {
         const QString password = generate();
         QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
