@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The built program on a real X server: real clicks on Generate, the spinner and the check boxes;
-# the password read back from the real clipboard while the program runs. The program finds its
+# the password read back from the real clipboard while the program runs; held keys on Save. The program finds its
 # display through -display alone, with no DISPLAY and no QT_QPA_PLATFORM.
 TAVIK=${1:?usage: generate_and_copy.sh path/to/tavik}
 source "$(dirname "$0")/lib.sh"
@@ -42,6 +42,15 @@ done
 for _ in $(seq 10); do
     password=$(e2e_generate)
     [[ "$password" =~ ^[a-z]{5}$ ]] || e2e_fail "with every box cleared: '$password'"
+done
+
+# A key held 5 s on Save, with the X server's own repeat, is one press: one save per hold.
+xdotool key --window "$TAVIK_WINDOW" Tab Tab # from Generate, past the password box, to Save
+holds=0
+for key in Return KP_Enter space Return KP_Enter space Return KP_Enter space; do
+    xdotool keydown "$key" sleep 5 keyup "$key" sleep 0.5
+    saves=$(grep -c . "$(e2e_history_file)") holds=$((holds + 1))
+    [[ $saves -eq $holds ]] || e2e_fail "$key held: $saves saves after $holds holds"
 done
 
 e2e_exit

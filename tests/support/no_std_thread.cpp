@@ -1,5 +1,5 @@
-// Preloaded into the program: no std::thread can be made, as on a system out of processes.
-// Only threads started by the C++ library are refused, so that Qt's and glib's own still start.
+// Preloaded into the program: no std::thread can be made, as on a system out of processes; the
+// threads that Qt and glib start themselves still start.
 #include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
@@ -8,11 +8,10 @@
 extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
                               void* (*start)(void*), void* argument) {
     Dl_info from{};
-    if (::dladdr(reinterpret_cast<void*>(start), &from) && from.dli_fname &&
-        std::strstr(from.dli_fname, "libstdc++")) {
-        return EAGAIN;
-    }
     using Create = int(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
-    return reinterpret_cast<Create*>(::dlsym(RTLD_NEXT, "pthread_create"))(thread, attributes,
-                                                                           start, argument);
+    return ::dladdr(reinterpret_cast<void*>(start), &from) &&
+                   std::strstr(from.dli_fname, "libstdc++")
+               ? EAGAIN
+               : reinterpret_cast<Create*>(::dlsym(RTLD_NEXT, "pthread_create"))(thread, attributes,
+                                                                                 start, argument);
 }
