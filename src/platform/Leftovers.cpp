@@ -236,12 +236,13 @@ std::string markTaken(const RealFile& file, std::vector<HeldLeftover>& held,
     const std::string takenBy = ownPart(newFile);
     for (HeldLeftover& leftover : held) {
         const std::string taken = file.name + std::string(TakenMark) + takenBy + "-" + leftover.own;
-        if (::rename(inFolder(file, leftover.name).c_str(), inFolder(file, taken).c_str()) != 0) {
+        if (::rename(inFolder(file, leftover.name).c_str(), inFolder(file, taken).c_str()) == 0) {
+            leftover.name = taken;
+        } else if (errno != ENOENT) { // removed by someone else: it describes nothing any more
             const std::string problem = because("a file it gives back could not be renamed");
             unmarkTaken(file, held);
             return problem;
         }
-        leftover.name = taken;
     }
     return {};
 }
