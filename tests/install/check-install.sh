@@ -18,7 +18,11 @@ icon=$(sed -n 's/^Icon=//p' "$entry")
 [[ -f "$prefix/share/icons/hicolor/scalable/apps/$icon.svg" ]] || fail "no icon '$icon'"
 metainfo=$(find "$prefix/share/metainfo" -name '*.metainfo.xml' 2>/dev/null)
 [[ -n "$metainfo" ]] || fail "no AppStream metainfo"
-appstreamcli validate --no-net "$metainfo" >/dev/null || fail "$(appstreamcli validate --no-net "$metainfo")"
+# No homepage until the project has one of its own: newer validators warn of that, and that is
+# the one warning allowed.
+if ! report=$(appstreamcli validate --no-net "$metainfo" 2>&1); then
+    ! grep -E '^[EW]: ' <<<"$report" | grep -vq ': url-homepage-missing$' || fail "$report"
+fi
 grep -q "<launchable type=\"desktop-id\">$(basename "$entry")</launchable>" "$metainfo" ||
     fail "the metainfo does not launch $(basename "$entry")"
 page="$prefix/share/man/man1/tavik.1"
