@@ -4,6 +4,7 @@
 #include "history/HistoryTable.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 
 namespace history {
@@ -72,11 +73,13 @@ void HistoryFile::giveBack(const platform::Leftover& leftover, platform::NewHist
                            ".");
         return;
     }
-    const std::vector<std::string> carried(records.end() - std::ptrdiff_t(leftover.carried),
-                                           records.end());
-    if (ledger_.giveBack(carried) > 0) {
-        givenBack_.saves.insert(givenBack_.saves.end(), carried.begin(), carried.end());
-        std::erase(givenBack_.saves, std::string());
+    // An empty record is not a save.
+    std::vector<std::string> saves;
+    std::copy_if(records.end() - std::ptrdiff_t(leftover.carried), records.end(),
+                 std::back_inserter(saves), [](const std::string& save) { return !save.empty(); });
+    if (!saves.empty()) {
+        ledger_.giveBack(saves);
+        givenBack_.saves.insert(givenBack_.saves.end(), saves.begin(), saves.end());
         givenBack_.ownSavesAfter = ledger_.counts().inMemory;
     }
     newHistory.taken.push_back(leftover.name);

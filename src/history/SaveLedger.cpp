@@ -11,18 +11,15 @@ void SaveLedger::add(const std::string& entry) {
     recount();
 }
 
-std::size_t SaveLedger::giveBack(const std::vector<std::string>& records) {
+void SaveLedger::giveBack(const std::vector<std::string>& saves) {
     const auto first = std::find_if(saves_.begin(), saves_.end(),
                                     [](const Save& save) { return save.where == Where::InMemory; });
     std::vector<Save> given;
-    for (const std::string& record : records) {
-        if (!record.empty()) {
-            given.push_back({record, Where::BesideFile});
-        }
+    for (const std::string& entry : saves) {
+        given.push_back({entry, Where::BesideFile});
     }
     saves_.insert(first, given.begin(), given.end());
     recount();
-    return given.size();
 }
 
 void SaveLedger::inPlaceUnconfirmed() {

@@ -34,9 +34,8 @@ public:
     // A save of this run, only in memory.
     void add(const std::string& entry);
     // Saves that leftovers carried, oldest first: they go after those in the file and before
-    // those only in memory, where the next history has them. An empty record is not a save.
-    // Returns how many it took.
-    std::size_t giveBack(const std::vector<std::string>& records);
+    // those only in memory, where the next history has them.
+    void giveBack(const std::vector<std::string>& saves);
     // A history holding every save is in place, but the disk did not confirm it.
     void inPlaceUnconfirmed();
     // Every save is safely on disk.

@@ -68,10 +68,12 @@ std::optional<NameOf> nameOf(std::string_view name, const std::string& file) {
     } else if (rest.starts_with(TakenMark)) {
         const std::string_view both = rest.substr(TakenMark.size());
         const std::size_t split = both.find('-', both.find('-') + 1);
-        if (split != std::string_view::npos && carriedBy(both.substr(0, split)) &&
-            carriedBy(both.substr(split + 1))) {
+        if (split == std::string_view::npos || !carriedBy(both.substr(0, split))) {
+            return std::nullopt;
+        }
+        if (const std::optional<std::size_t> carried = carriedBy(both.substr(split + 1))) {
             return NameOf{std::string(both.substr(split + 1)), std::string(both.substr(0, split)),
-                          *carriedBy(both.substr(split + 1)), false};
+                          *carried, false};
         }
     }
     return std::nullopt;
