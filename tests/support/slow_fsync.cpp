@@ -1,7 +1,7 @@
 // A disk that is slow or silent, preloaded by the end-to-end tests and benchmarks: fsync(2) takes
-// TAVIK_FSYNC_DELAY_MS longer, and waits while the file TAVIK_FSYNC_GATE exists; flock(2) waits
-// while TAVIK_FLOCK_GATE exists, and opening a file named passwords.txt while TAVIK_OPEN_GATE
-// exists (each 10 s at most), as on a network home whose server has gone.
+// TAVIK_FSYNC_DELAY_MS longer, and waits while the file TAVIK_FSYNC_GATE exists; opening a file
+// named passwords.txt waits while TAVIK_OPEN_GATE exists (each 10 s at most), as on a network
+// home whose server has gone.
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -25,11 +25,6 @@ extern "C" int fsync(int fd) {
     ::usleep(useconds_t(delayMs ? std::atoi(delayMs) : 0) * 1000);
     waitAt("TAVIK_FSYNC_GATE");
     return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"))(fd);
-}
-
-extern "C" int flock(int fd, int operation) {
-    waitAt("TAVIK_FLOCK_GATE");
-    return reinterpret_cast<int (*)(int, int)>(::dlsym(RTLD_NEXT, "flock"))(fd, operation);
 }
 
 extern "C" int open(const char* path, int flags, ...) {

@@ -634,12 +634,11 @@ private slots:
         if (!qEnvironmentVariableIsSet("FORM1_CHILD")) {
             // The program ends for real: in a child process, this row alone.
             QProcess child;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("FORM1_CHILD", "1");
-            child.setProcessEnvironment(environment);
+            qputenv("FORM1_CHILD", "1");
             child.start(
                 QCoreApplication::applicationFilePath(),
                 {QString("aSilentDiskIsAskedAboutAgainAfterWait:") + QTest::currentDataTag()});
+            qunsetenv("FORM1_CHILD");
             QVERIFY(child.waitForFinished(60000));
             const QString out = child.readAllStandardOutput();
             const QStringList said = QString(child.readAllStandardError())
