@@ -5,6 +5,7 @@
 #include "platform/SystemRandomSource.h"
 #include "window/Appearance.h"
 #include "window/Form1.h"
+#include "window/TitleBar.h"
 #include "window/WindowIcon.h"
 
 #include <QApplication>
@@ -54,6 +55,7 @@ int main(int argc, char* argv[]) {
                      &window::Form1::closeUnattended);
     QObject::connect(form.get(), &window::Form1::closed, &app, &QApplication::quit);
     shutdownSignals.closeWindowFromNowOn();
+    window::giveOwnTitleBarWhereQtWouldDrawOne(*form);
     form->show();
     const int status = QApplication::exec();
     return form->historyKept() ? status : 1;

@@ -1,5 +1,7 @@
 #include "window/SaveReports.h"
 
+#include "window/TitleBar.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -146,6 +148,7 @@ void SaveReports::askAboutASilentDisk(const WriterState& state) {
         QMessageBox::NoButton, &window_);
     box.setDefaultButton(box.addButton(tr("Wait"), QMessageBox::RejectRole));
     QPushButton* quit = box.addButton(tr("Quit"), QMessageBox::DestructiveRole);
+    giveOwnTitleBarWhereQtWouldDrawOne(box);
     messageBox_ = &box;
     box.exec();
     answeredAt_ = std::chrono::steady_clock::now(); // Wait: asked again if it stays silent
@@ -260,6 +263,7 @@ void SaveReports::tellPerson(const std::string& message) {
     }
     QMessageBox box(QMessageBox::Warning, window_.windowTitle(), QString::fromStdString(message),
                     QMessageBox::Ok, &window_);
+    giveOwnTitleBarWhereQtWouldDrawOne(box);
     messageBox_ = &box;
     box.exec();
 }

@@ -1,0 +1,147 @@
+#include "window/TitleBar.h"
+
+#include "platform/TitleBars.h"
+
+#include <QAbstractButton>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWindow>
+
+namespace window {
+
+namespace {
+
+constexpr int BarHeight = 28;
+
+// A button of the bar: a plain glyph, with a light shade under the pointer.
+class BarButton : public QAbstractButton {
+public:
+    enum Glyph { Minimize, Close };
+
+    BarButton(Glyph glyph, QWidget* bar)
+        : QAbstractButton(bar)
+        , glyph_(glyph) {
+        setFixedSize(BarHeight - 4, BarHeight - 4);
+        setFocusPolicy(Qt::NoFocus); // the window's tab order stays as it is
+        setAttribute(Qt::WA_Hover);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        if (underMouse()) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(palette().color(QPalette::Window).darker(isDown() ? 135 : 120));
+            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 4, 4);
+        }
+        painter.setPen(QPen(palette().color(QPalette::WindowText), 1.5));
+        const QRectF glyph =
+            QRectF(0, 0, 9, 9).translated(QRectF(rect()).center() - QPointF(4.5, 4.5));
+        if (glyph_ == Minimize) {
+            painter.drawLine(glyph.bottomLeft(), glyph.bottomRight());
+        } else {
+            painter.drawLine(glyph.topLeft(), glyph.bottomRight());
+            painter.drawLine(glyph.bottomLeft(), glyph.topRight());
+        }
+    }
+
+private:
+    Glyph glyph_;
+};
+
+class TitleBar : public QWidget {
+public:
+    explicit TitleBar(QWidget& window)
+        : QWidget(&window) {
+        setObjectName(QStringLiteral("TitleBar"));
+        auto* buttons = new QHBoxLayout(this);
+        buttons->setContentsMargins(0, 0, 4, 0);
+        buttons->setSpacing(2);
+        buttons->addStretch();
+        if (window.windowType() == Qt::Window) {
+            addButton(*buttons, BarButton::Minimize, tr("Minimize"),
+                      [&window] { window.showMinimized(); });
+        }
+        addButton(*buttons, BarButton::Close, tr("Close"), [&window] { window.close(); });
+        setGeometry(0, 0, window.width(), BarHeight);
+        window.installEventFilter(this);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().color(QPalette::Window).darker(112));
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawLine(rect().bottomLeft(), rect().bottomRight());
+        QFont bold = font();
+        bold.setBold(true);
+        painter.setFont(bold);
+        // Greyed while another window has the focus, still 4.8:1 against the bar.
+        painter.setPen(isActiveWindow() ? palette().color(QPalette::WindowText)
+                                        : QColor(0x50, 0x50, 0x50));
+        // Centred on the window, clear of the buttons on either side.
+        const int clear = width() - childrenRect().left();
+        const QRect titleArea = rect().adjusted(clear, 0, -clear, 0);
+        painter.drawText(titleArea, Qt::AlignCenter,
+                         painter.fontMetrics().elidedText(window()->windowTitle(), Qt::ElideRight,
+                                                          titleArea.width()));
+    }
+
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && window()->windowHandle()) {
+            window()->windowHandle()->startSystemMove();
+        }
+    }
+
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::ActivationChange) {
+            update();
+        }
+        QWidget::changeEvent(event);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Resize) {
+            setGeometry(0, 0, window()->width(), BarHeight);
+        } else if (event->type() == QEvent::WindowTitleChange) {
+            update();
+        }
+        return false;
+    }
+
+private:
+    template <typename Action>
+    void addButton(QHBoxLayout& buttons, BarButton::Glyph glyph, const QString& name,
+                   Action action) {
+        auto* button = new BarButton(glyph, this);
+        button->setAccessibleName(name);
+        button->setToolTip(name);
+        connect(button, &QAbstractButton::clicked, this, action);
+        buttons.addWidget(button);
+    }
+};
+
+} // namespace
+
+void giveOwnTitleBarWhereQtWouldDrawOne(QWidget& window) {
+    static const bool qtWouldDraw = platform::qtWouldDrawTitleBars();
+    if (!qtWouldDraw) {
+        return;
+    }
+    window.setWindowFlag(Qt::FramelessWindowHint); // Qt draws no bar of its own
+    if (window.layout()) {
+        window.setContentsMargins(0, BarHeight, 0, 0); // the layout keeps below the bar
+    } else {
+        // A fixed layout: every control moves down by the bar, and the window grows by it.
+        for (QWidget* control : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            control->move(control->x(), control->y() + BarHeight);
+        }
+        window.setFixedSize(window.width(), window.height() + BarHeight);
+    }
+    new TitleBar(window);
+}
+
+} // namespace window
