@@ -82,12 +82,7 @@ protected:
         // Greyed while another window has the focus, still 4.8:1 against the bar.
         painter.setPen(isActiveWindow() ? palette().color(QPalette::WindowText)
                                         : QColor(0x50, 0x50, 0x50));
-        // Centred on the window, clear of the buttons on either side.
-        const int clear = width() - childrenRect().left();
-        const QRect titleArea = rect().adjusted(clear, 0, -clear, 0);
-        painter.drawText(titleArea, Qt::AlignCenter,
-                         painter.fontMetrics().elidedText(window()->windowTitle(), Qt::ElideRight,
-                                                          titleArea.width()));
+        painter.drawText(rect(), Qt::AlignCenter, window()->windowTitle());
     }
 
     void mousePressEvent(QMouseEvent* event) override {
@@ -96,17 +91,12 @@ protected:
         }
     }
 
-    void changeEvent(QEvent* event) override {
-        if (event->type() == QEvent::ActivationChange) {
-            update();
-        }
-        QWidget::changeEvent(event);
-    }
-
+    // Follows the window: its width (a message box takes its size as it shows), and whether it
+    // has the focus.
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Resize) {
             setGeometry(0, 0, window()->width(), BarHeight);
-        } else if (event->type() == QEvent::WindowTitleChange) {
+        } else if (event->type() == QEvent::ActivationChange) {
             update();
         }
         return false;
