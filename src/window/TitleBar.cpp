@@ -2,11 +2,11 @@
 
 #include "platform/TitleBars.h"
 
-#include <QAbstractButton>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolButton>
 #include <QWindow>
 
 namespace window {
@@ -14,43 +14,6 @@ namespace window {
 namespace {
 
 constexpr int BarHeight = 28;
-
-// A button of the bar: a plain glyph, with a light shade under the pointer.
-class BarButton : public QAbstractButton {
-public:
-    enum Glyph { Minimize, Close };
-
-    BarButton(Glyph glyph, QWidget* bar)
-        : QAbstractButton(bar)
-        , glyph_(glyph) {
-        setFixedSize(BarHeight - 4, BarHeight - 4);
-        setFocusPolicy(Qt::NoFocus); // the window's tab order stays as it is
-        setAttribute(Qt::WA_Hover);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        if (underMouse()) {
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(palette().color(QPalette::Window).darker(isDown() ? 135 : 120));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 4, 4);
-        }
-        painter.setPen(QPen(palette().color(QPalette::WindowText), 1.5));
-        const QRectF glyph =
-            QRectF(0, 0, 9, 9).translated(QRectF(rect()).center() - QPointF(4.5, 4.5));
-        if (glyph_ == Minimize) {
-            painter.drawLine(glyph.bottomLeft(), glyph.bottomRight());
-        } else {
-            painter.drawLine(glyph.topLeft(), glyph.bottomRight());
-            painter.drawLine(glyph.bottomLeft(), glyph.topRight());
-        }
-    }
-
-private:
-    Glyph glyph_;
-};
 
 class TitleBar : public QWidget {
 public:
@@ -62,10 +25,10 @@ public:
         buttons->setSpacing(2);
         buttons->addStretch();
         if (window.windowType() == Qt::Window) {
-            addButton(*buttons, BarButton::Minimize, tr("Minimize"),
+            addButton(*buttons, QStringLiteral("\u2013"), tr("Minimize"),
                       [&window] { window.showMinimized(); });
         }
-        addButton(*buttons, BarButton::Close, tr("Close"), [&window] { window.close(); });
+        addButton(*buttons, QStringLiteral("\u2715"), tr("Close"), [&window] { window.close(); });
         setGeometry(0, 0, window.width(), BarHeight);
         window.installEventFilter(this);
     }
@@ -104,12 +67,14 @@ protected:
 
 private:
     template <typename Action>
-    void addButton(QHBoxLayout& buttons, BarButton::Glyph glyph, const QString& name,
-                   Action action) {
-        auto* button = new BarButton(glyph, this);
+    void addButton(QHBoxLayout& buttons, const QString& glyph, const QString& name, Action action) {
+        auto* button = new QToolButton(this);
+        button->setText(glyph);
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::NoFocus); // the window's tab order stays as it is
         button->setAccessibleName(name);
         button->setToolTip(name);
-        connect(button, &QAbstractButton::clicked, this, action);
+        connect(button, &QToolButton::clicked, this, action);
         buttons.addWidget(button);
     }
 };
