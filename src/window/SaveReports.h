@@ -49,7 +49,6 @@ public:
     bool closeCameBack() const { return closeCameBack_; }
     // False when the close lost saved passwords: the program then ends with a failure status.
     bool historyKept() const { return historyKept_; }
-    std::size_t savesHandedOver() const { return writer_.savesHandedOver(); }
 
     // Says what went wrong with the history (`what`, naming the file), why, and what follows for
     // the saved passwords, on standard error and, when a person is there to read it, in the
