@@ -69,15 +69,7 @@ std::string whatBecameOfTheSaves(const history::WriteReport& report, const std::
 SaveReports::SaveReports(history::HistoryFile& file, QWidget& window)
     : window_(window)
     , where_(file.location())
-    // Qt's queued call is safe from any thread, and what it carries stays inside Qt: the reports
-    // themselves pass under the writer's mutex, which ThreadSanitizer can check. Should there be
-    // no memory to post it, the next write's call delivers the report, or the close's watch does.
-    , writer_(file, [this] {
-        try {
-            QMetaObject::invokeMethod(this, "deliverReports", Qt::QueuedConnection);
-        } catch (...) {
-        }
-    }) {
+    , writer_(file, [this] { reportsReady_.wake(); }) {
     closeWatch_.setInterval(250);
     connect(&closeWatch_, &QTimer::timeout, this, &SaveReports::watchTheClose);
 }
@@ -124,12 +116,8 @@ void SaveReports::stopRequested() {
 
 void SaveReports::watchTheClose() {
     const WriterState state = writer_.state();
-    if (state.done) {
-        deliverReports(); // its report, should the call that brings it have been lost
-        return;
-    }
-    if (messageBox_ && !stopping_) {
-        return; // the person is being asked
+    if (state.done || (messageBox_ && !stopping_)) {
+        return; // its report is on its way; or the person is being asked
     }
     // Whoever asked to stop will not wait for a disk that does not answer (a logout kills what
     // is left soon after); a wait for the lock ends by itself.

@@ -3,6 +3,7 @@
 #include "history/HistoryFile.h"
 #include "history/HistoryWriter.h"
 #include "history/WriteAtExit.h"
+#include "window/EventLoopWakeUp.h"
 
 #include <QObject>
 #include <QPointer>
@@ -64,11 +65,8 @@ signals:
     // The last write has come back, and the window has closed: the program may end.
     void closed();
 
-private slots:
-    // Called through the event loop each time the writer has a report waiting.
-    void deliverReports();
-
 private:
+    void deliverReports();
     void historyWritten(const history::WriteReport& report);
     void historyClosed(const history::WriteReport& report);
     void tellPerson(const std::string& message);
@@ -80,6 +78,9 @@ private:
 
     QWidget& window_;
     const std::string where_; // the file's name, for messages
+    EventLoopWakeUp reportsReady_{[this] {
+        deliverReports();
+    }};
     history::HistoryWriter writer_;
     history::WriteAtExit writeAtExit_{writer_};
 

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+class QTimer;
+
+namespace window {
+
+// Brings "something is ready" from another thread into the event loop of the thread that made
+// it: wake() may be called from any thread, and `onWake` then runs from the event loop. An
+// eventfd carries the wake-up; should none be had (no descriptor left, say), a timer asks every
+// tenth of a second instead, so that nothing ready is ever left waiting.
+class EventLoopWakeUp {
+public:
+    explicit EventLoopWakeUp(std::function<void()> onWake);
+    ~EventLoopWakeUp();
+    EventLoopWakeUp(const EventLoopWakeUp&) = delete;
+    EventLoopWakeUp& operator=(const EventLoopWakeUp&) = delete;
+
+    void wake();
+
+private:
+    const int fd_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<QTimer> poll_;
+};
+
+} // namespace window
