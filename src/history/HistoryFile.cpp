@@ -13,8 +13,6 @@ using State = platform::StoredHistory::State;
 
 namespace {
 
-constexpr char OutOfMemory[] = "there was not enough memory";
-
 // The number of records in a history that formatHistory wrote: one line end each.
 std::size_t recordsIn(const std::string& bytes) {
     return std::size_t(std::count(bytes.begin(), bytes.end(), '\n'));
@@ -62,7 +60,7 @@ void HistoryFile::giveBack(const platform::Leftover& leftover, platform::NewHist
         (leftover.carried > 0 && (leftover.carried > records.size() ||
                                   formatHistory(records).size() != leftover.bytes.size()))) {
         const std::string holds = leftover.carried > 0
-                                      ? std::to_string(leftover.carried) + " saved password(s)"
+                                      ? savedPasswords(leftover.carried)
                                       : std::to_string(records.size()) + " password(s)";
         notices_.push_back(leftover.path + ", left by a write cut short, holds " + holds +
                            " that could not be given back: " +

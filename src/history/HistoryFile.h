@@ -11,6 +11,9 @@
 
 namespace history {
 
+// The reason told when a read, a write or a save could not be kept for want of memory.
+inline constexpr char OutOfMemory[] = "there was not enough memory";
+
 // Reads the saved passwords at start and writes each save to disk at once, so that nothing saved
 // is lost: not when the program dies without closing, not to a second copy of the program, not
 // to a file that could not be read. Running out of memory is a failed read or write, never an

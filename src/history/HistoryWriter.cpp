@@ -7,16 +7,6 @@ namespace history {
 
 using Cause = WriteReport::Cause;
 
-namespace {
-
-constexpr char OutOfMemory[] = "there was not enough memory";
-
-std::string count(std::size_t saves) {
-    return std::to_string(saves) + " saved password(s)";
-}
-
-} // namespace
-
 HistoryWriter::HistoryWriter(HistoryFile& file, std::function<void()> reportReady)
     : file_(file)
     , reportReady_(std::move(reportReady))
@@ -217,7 +207,7 @@ HistoryWriter::WriterState HistoryWriter::stateNow() const {
 std::string HistoryWriter::whatEndingNowLeaves(const WriterState& state, bool ending) const {
     std::string words = whereSavesStand(state.saves, file_.location(), state.phase, ending);
     if (state.behind > 0) {
-        words += (words.empty() ? "" : " ") + count(state.behind) +
+        words += (words.empty() ? "" : " ") + savedPasswords(state.behind) +
                  " saved after it were not written: they are lost.";
     }
     return words;
@@ -247,8 +237,8 @@ HistoryWriter::Ending HistoryWriter::finish(std::chrono::milliseconds diskSilenc
     if (!last_ || last_->saves.atRisk() == 0) {
         std::string account = finishWritten_ == 0
                                   ? std::string()
-                                  : count(finishWritten_) + " kept in memory were written to " +
-                                        file_.location() + ".";
+                                  : savedPasswords(finishWritten_) +
+                                        " kept in memory were written to " + file_.location() + ".";
         if (last_ && last_->saves.besideFile > 0) {
             account +=
                 (account.empty() ? "" : " ") +

@@ -58,11 +58,12 @@ void SaveLedger::recount() {
     inMemory_ = count(Where::InMemory);
 }
 
+std::string savedPasswords(std::size_t count) {
+    return std::to_string(count) + " saved password(s)";
+}
+
 std::string whereSavesStand(const SaveLedger::Counts& saves, const std::string& file,
                             platform::WritePhase phase, bool ending) {
-    const auto count = [](std::size_t n) {
-        return std::to_string(n) + " saved password(s)";
-    };
     SaveLedger::Counts now = saves;
     if (phase == platform::WritePhase::InPlace) {
         now = {saves.total(), 0, 0};
@@ -72,19 +73,20 @@ std::string whereSavesStand(const SaveLedger::Counts& saves, const std::string& 
         words += (words.empty() ? "" : " ") + sentence;
     };
     if (now.inMemory > 0 && phase == platform::WritePhase::Flushing) {
-        say("the disk has not confirmed the write of " + count(now.inMemory) + " to " + file +
-            ": what it wrote is beside the file, and the next start finishes it.");
+        say("the disk has not confirmed the write of " + savedPasswords(now.inMemory) + " to " +
+            file + ": what it wrote is beside the file, and the next start finishes it.");
     } else if (now.inMemory > 0) {
-        say(count(now.inMemory) + (ending
-                                       ? " were only in memory: they are lost."
-                                       : " are only in memory: they are lost if Tavik ends now."));
+        say(savedPasswords(now.inMemory) +
+            (ending ? " were only in memory: they are lost."
+                    : " are only in memory: they are lost if Tavik ends now."));
     }
     if (now.besideFile > 0) {
-        say(count(now.besideFile) + " stay beside " + file +
+        say(savedPasswords(now.besideFile) + " stay beside " + file +
             ", and the next start gives them back.");
     }
     if (now.inFile > 0) {
-        say(count(now.inFile) + " are in " + file + ", but the disk has not confirmed them.");
+        say(savedPasswords(now.inFile) + " are in " + file +
+            ", but the disk has not confirmed them.");
     }
     return words;
 }

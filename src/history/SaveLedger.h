@@ -58,6 +58,9 @@ private:
     static_assert(std::atomic<std::size_t>::is_always_lock_free);
 };
 
+// "N saved password(s)", as every sentence about saves counts them.
+std::string savedPasswords(std::size_t count);
+
 // Where the saves counted stand, as sentences for a person, for the history file named `file`;
 // empty when there are none. `phase` is the step the write under way is at: the saves it carries
 // from memory are beside the file once its new file is whole (Flushing), and every save is in the

@@ -78,8 +78,8 @@ void SaveReports::save(const std::string& entry) {
     // Written at once, so that a save survives a logout that takes the display away, a crash
     // or a kill; a write that fails is retried until it works.
     if (!writer_.save(entry)) {
-        reportProblem("The password just saved was not written to " + where_,
-                      "there was not enough memory", " It is kept in this window only.");
+        reportProblem("The password just saved was not written to " + where_, history::OutOfMemory,
+                      " It is kept in this window only.");
     }
 }
 
